@@ -1,0 +1,25 @@
+# One entry point: `make test` runs every tier, `make demo` builds everything and runs the
+# demonstration under Wine. Both install what they need on a fresh Debian 12 machine.
+PRESETS := native win64 win32
+
+.PHONY: all deps build test demo clean $(addprefix build-,$(PRESETS))
+
+all: build
+
+deps:
+	@scripts/deps.sh
+
+build: $(addprefix build-,$(PRESETS))
+
+$(addprefix build-,$(PRESETS)): build-%: deps
+	cmake --preset $* >/dev/null
+	cmake --build --preset $*
+
+test: build
+	scripts/run-tests.sh
+
+demo: build
+	scripts/winebench.sh scripts/demo.sh
+
+clean:
+	rm -rf build
