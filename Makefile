@@ -1,5 +1,6 @@
 # One entry point: `make test` runs every tier, `make demo` builds everything and runs the
 # demonstration under Wine. Both install what they need on a fresh Debian 12 machine.
+MAKEFLAGS += --no-print-directory
 PRESETS := native win64 win32
 
 .PHONY: all deps build test demo clean $(addprefix build-,$(PRESETS))

@@ -48,11 +48,18 @@ endfunction()
 # pta_add_kernel_driver(NAME SOURCES...): a WDM driver NAME.sys.
 function(pta_add_kernel_driver name)
     add_library(${name} SHARED ${ARGN})
-    set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".sys")
+    set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".sys"
+        RUNTIME_OUTPUT_DIRECTORY ${PTA_PACKAGE_DIR})
     pta_kernel_flags(${name})
     target_link_libraries(${name} PRIVATE pta_common)
     target_link_options(${name} PRIVATE
         -nostdlib -Wl,--subsystem,native -Wl,--entry,DriverEntry
         -Wl,--image-base,0x140000000)
     target_link_libraries(${name} PRIVATE ntoskrnl hal gcc)
+endfunction()
+
+# Copies a file (an INF) into the driver package folder beside the built drivers.
+function(pta_package_file file)
+    get_filename_component(fname ${file} NAME)
+    configure_file(${file} ${PTA_PACKAGE_DIR}/${fname} COPYONLY)
 endfunction()
