@@ -37,6 +37,11 @@ constexpr bool SameGuid(const Guid& a, const Guid& b)
            a.Data4[6] == b.Data4[6] && a.Data4[7] == b.Data4[7];
 }
 
+// The COM port device interface class (GUID_DEVINTERFACE_COMPORT), which mingw-w64's
+// headers lack.
+constexpr Guid ComPortInterfaceGuid = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+
 }  // namespace pta
 
 #ifdef _WIN32
