@@ -52,9 +52,11 @@ bool LinkIsOurs(DeviceExtension* ext)
 NTSTATUS CreateComLink(DeviceExtension* ext)
 {
     NTSTATUS status = IoCreateSymbolicLink(&ext->LinkName, &ext->DeviceName);
-    if (status == STATUS_OBJECT_NAME_COLLISION) {
-        // The name is taken (a stale link, or another device given the same COM name):
-        // this device takes it over.
+    // The name is taken (a stale link, or another device given the same COM name): this
+    // device takes it over. Windows reports a taken name as a collision; Wine opens
+    // existing names and reports an existing link as a type mismatch.
+    if (status == STATUS_OBJECT_NAME_COLLISION || status == STATUS_OBJECT_TYPE_MISMATCH ||
+        status == STATUS_OBJECT_NAME_EXISTS) {
         IoDeleteSymbolicLink(&ext->LinkName);
         status = IoCreateSymbolicLink(&ext->LinkName, &ext->DeviceName);
     }
