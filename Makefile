@@ -20,7 +20,7 @@ test: build
 	scripts/run-tests.sh
 
 demo: build
-	scripts/winebench.sh scripts/demo.sh
+	scripts/demo.sh
 
 clean:
 	rm -rf build

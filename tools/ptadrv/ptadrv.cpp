@@ -2,6 +2,7 @@
 //   ptadrv install <package folder>   stage ptaser2.inf, install the root bus from ptamf2.inf
 //   ptadrv add <count>                ask the bus for ports for newly configured slots
 //   ptadrv remove                     ask the bus to drop ports whose slots are gone
+//   ptadrv probe <device>...          open each device (COM5, ptaser21) and send it a probe
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,12 +11,14 @@
 #include "bus_contract.h"
 #include "bus_control.h"
 #include "driver_setup.h"
+#include "link_channel.h"
 
 namespace {
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: ptadrv install <package folder> | add <count> | remove\n");
+    std::fprintf(stderr, "usage: ptadrv install <package folder> | add <count> | remove |"
+                         " probe <device>...\n");
     return 2;
 }
 
@@ -38,6 +41,27 @@ int WithBus(bool (*request)(HANDLE, DWORD), DWORD arg, const char* what)
     return ok ? 0 : 1;
 }
 
+// Opens \\.\<name> and sends the driver's probe request; prints what happened.
+bool Probe(const char* name)
+{
+    std::string path = std::string("\\\\.\\") + name;
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        std::printf("%s: cannot be opened (%lu)\n", name, GetLastError());
+        return false;
+    }
+    DWORD returned = 0;
+    bool ok = DeviceIoControl(h, pta::IOCTL_LINK_PROBE, nullptr, 0, nullptr, 0, &returned,
+                              nullptr) != FALSE;
+    if (ok)
+        std::printf("%s: opened, the driver answered\n", name);
+    else
+        std::printf("%s: opened, the probe failed (%lu)\n", name, GetLastError());
+    CloseHandle(h);
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -56,5 +80,10 @@ int main(int argc, char** argv)
     if (!std::strcmp(argv[1], "remove") && argc == 2)
         return WithBus([](HANDLE bus, DWORD) { return pta::BusRemovePorts(bus); }, 0,
                        "remove ports");
+    if (!std::strcmp(argv[1], "probe") && argc >= 3) {
+        bool ok = true;
+        for (int i = 2; i < argc; ++i) ok = Probe(argv[i]) && ok;
+        return ok ? 0 : 1;
+    }
     return Usage();
 }
