@@ -1,0 +1,54 @@
+#include "net_tx_ring.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "link_channel.h"
+
+namespace pta {
+namespace protocol {
+
+const uint32_t ChunkTable[kBaudCount] = {
+    // 150  300  600 1200 2400 4800 9600 19200 38400 57600 115200 230400 460800 921600
+    32,     32,  32,  32,  32,  64,  64,  128,  256,  256,  512,   512,   2048,  2048,
+};
+
+uint32_t ChunkSize(uint32_t baudIndex)
+{
+    return ChunkTable[baudIndex < kBaudCount ? baudIndex : kDefaultBaudIndex];
+}
+
+uint32_t SendBufferSize(uint32_t baudIndex)
+{
+    const uint32_t chunk = ChunkSize(baudIndex);
+    return chunk < kMinSendBuffer ? kMinSendBuffer : chunk;
+}
+
+NetTxRing::NetTxRing(uint32_t slot)
+{
+    snprintf(label_, sizeof(label_), "txq%03u", static_cast<unsigned>(slot % 1000));
+}
+
+bool NetTxRing::Put(const uint8_t* data, uint32_t length)
+{
+    if (Free() <= length) return false;
+    const uint32_t first = length < kCapacity - write_ ? length : kCapacity - write_;
+    memcpy(data_ + write_, data, first);
+    memcpy(data_, data + first, length - first);
+    write_ = (write_ + length) % kCapacity;
+    return true;
+}
+
+uint32_t NetTxRing::Take(uint8_t* buffer, uint32_t most)
+{
+    const uint32_t used = Used();
+    const uint32_t count = most < used ? most : used;
+    const uint32_t first = count < kCapacity - read_ ? count : kCapacity - read_;
+    memcpy(buffer, data_ + read_, first);
+    memcpy(buffer + first, data_, count - first);
+    read_ = (read_ + count) % kCapacity;
+    return count;
+}
+
+}  // namespace protocol
+}  // namespace pta
