@@ -77,16 +77,16 @@ extern "C" NTSTATUS NTAPI PtaAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo
     IoInitializeRemoveLock(&ext->RemoveLock, 0, 0, 0);
     ext->PnpState = pta::PNP_NOT_STARTED;
     ext->PreviousPnpState = pta::PNP_NOT_STARTED;
-    InitializeSerialContext(ext);
-    InitializeChannel(ext);
 
     status = CreatePortNames(ext);
     if (!NT_SUCCESS(status)) {
         DiscardDevice(ext);
         return status;
     }
+    ConstructPort(ext);
 
     device->Flags |= DO_BUFFERED_IO | DO_POWER_PAGABLE;
+    InterlockedExchange(&ext->Ready, 1);
     device->Flags &= ~DO_DEVICE_INITIALIZING;
     return STATUS_SUCCESS;
 }

@@ -15,6 +15,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING)
     driver->DriverUnload = PtaUnload;
     driver->MajorFunction[IRP_MJ_CREATE] = PtaDispatchCreate;
     driver->MajorFunction[IRP_MJ_CLOSE] = PtaDispatchClose;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = PtaDispatchCleanup;
     driver->MajorFunction[IRP_MJ_READ] = PtaDispatchRead;
     driver->MajorFunction[IRP_MJ_WRITE] = PtaDispatchWrite;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = PtaDispatchDeviceControl;

@@ -108,7 +108,7 @@ NTSTATUS StopOrRemove(DeviceExtension* ext, PIRP irp, UCHAR minor)
     }
 
     IoReleaseRemoveLockAndWait(&ext->RemoveLock, irp);
-    ReleaseChannel(ext);
+    DestroyPort(ext);
     RemovePortNames(ext);
     FreeDeviceStrings(ext);
     PDEVICE_OBJECT lower = ext->LowerDevice;

@@ -55,6 +55,7 @@ extern "C" NTSTATUS NTAPI SystemPowerDone(PDEVICE_OBJECT device, PIRP irp, PVOID
         target.DeviceState = PowerDeviceD3;
         ext->PoweredDown = 1;
     }
+    SetPortPoweredDown(ext, ext->PoweredDown != 0);
     ext->PendingSystemPowerIrp = irp;
     const NTSTATUS status =
         PoRequestPowerIrp(ext->Pdo, IRP_MN_SET_POWER, target, DevicePowerDone, irp, nullptr);

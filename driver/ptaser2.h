@@ -3,11 +3,14 @@
 #pragma once
 
 #include <ntddk.h>
+// The port model has its own MAXULONG32 constant (same value) in its namespace.
+#undef MAXULONG32
 
 #include "bus_contract.h"
 #include "link_channel.h"
 #include "pnp_rules.h"
 #include "port_names.h"
+#include "serial_port.h"
 #include "serial_settings.h"
 #include "status_codes.h"
 
@@ -24,45 +27,61 @@ constexpr ULONG kPowerD3 = 4;
 
 struct DeviceExtension;
 
-// Received bytes waiting for an application read.
-struct RxRing {
-    ULONG Capacity;
-    UCHAR Data[pta::kRxRingCapacity];
-    ULONG ReadIndex;
-    ULONG WriteIndex;
-    KSPIN_LOCK Lock;
-    UNICODE_STRING Name;
-    WCHAR NameBuffer[24];  // "COM4294967295.RxQ" at most
-    DeviceExtension* Owner;
-};
+// What the port model asks of the system (port_host.cpp, port_timers.cpp). Every call
+// arrives under the port lock, at dispatch level: completions are queued and finished
+// once the lock is dropped, and the bus and naming calls, which need passive level, are
+// deferred the same way.
+class KernelPortHost final : public pta::port::PortHost {
+public:
+    void Initialize(DeviceExtension* ext);
 
-struct NotifyEntry {
-    LIST_ENTRY Link;
-    pta::LinkNotification Note;
-};
+    void* Allocate(size_t bytes) override;
+    void Release(void* block) override;
+    void Complete(pta::port::IoRequest* request, pta::NtStatus status,
+                  uint32_t information) override;
+    void StartTimer(pta::port::PortTimer timer, int64_t dueTime) override;
+    void CancelTimer(pta::port::PortTimer timer) override;
+    int64_t Now() override;
+    bool ReferenceEvent(uint64_t handle, pta::port::EventObject** event) override;
+    void SignalEvent(pta::port::EventObject* event) override;
+    void DereferenceEvent(pta::port::EventObject* event) override;
+    void ChildHandleClosed() override { childHandleClosed_ = true; }
+    void RefreshNames() override { refreshNames_ = true; }
 
-// The channel to the control program.
-struct ControlChannel {
-    FAST_MUTEX Mutex;
-    UCHAR Attached;
-    UCHAR ApplicationOpen;
-    PKEVENT NotifyEvent;
-    PKEVENT SpareEvent;
-    LIST_ENTRY NotifyQueue;
-    pta::LinkReport OpenReply;
-    KEVENT OpenReplyEvent;
-    pta::LinkReport CloseReply;
-    KEVENT CloseReplyEvent;
-    pta::LinkReport ModemReport;
-    pta::LinkReport LinkReport;
-    DeviceExtension* Port;
-};
+    // An event the dispatch routine resolved at passive level, handed to the model when
+    // it asks for that handle; what it does not take comes back from TakeOffer.
+    void OfferEvent(uint64_t handle, PKEVENT event);
+    PKEVENT TakeOffer();
 
-struct SerialContext {
-    pta::SerialSettings Settings;
-    FAST_MUTEX StateMutex;  // guards PortState
-    ULONG PortState;
-    RxRing* Rx;
+    // Work gathered under the lock, for the lock's owner to run after dropping it.
+    struct Deferred {
+        LIST_ENTRY completions;  // IRPs, through Tail.Overlay.ListEntry
+        bool childHandleClosed;
+        bool refreshNames;
+    };
+    void TakeDeferred(Deferred* out, bool passive);
+
+    // The thread that delivers timer expiries, from start to stop of the port.
+    NTSTATUS StartTimerThread();
+    void StopTimerThread();
+
+private:
+    static void NTAPI TimerThread(PVOID context);
+    void RunTimers();
+
+    DeviceExtension* ext_;
+    LARGE_INTEGER frequency_;
+    LIST_ENTRY completions_;
+    bool childHandleClosed_;
+    bool refreshNames_;
+    uint64_t offeredHandle_;
+    PKEVENT offeredEvent_;
+    // Timers: deadlines on the Now() clock, kept under the port lock.
+    bool armed_[pta::port::kPortTimerCount];
+    int64_t deadline_[pta::port::kPortTimerCount];
+    bool stopping_;
+    KEVENT wake_;
+    HANDLE thread_;
 };
 
 struct DeviceExtension {
@@ -83,13 +102,28 @@ struct DeviceExtension {
     LONG PnpState;
     LONG PreviousPnpState;  // what a query left behind, restored by its cancel
     ULONG NameFlags;
-    SerialContext Serial;
-    ControlChannel Channel;
+    WCHAR RxQueueName[24];  // "%ws.RxQ" of the COM name while started
+    // The serial port model, entered only under PortLock (serial_port.cpp).
+    KSPIN_LOCK PortLock;
+    KernelPortHost Host;
+    alignas(16) UCHAR PortStorage[sizeof(pta::port::SerialPort)];
+    bool PortConstructed;
+    // Set once add device has finished. The device is reachable by name from the moment
+    // it is created, and Wine (unlike Windows) lets opens through while it initialises.
+    volatile LONG Ready;
 };
 
 inline DeviceExtension* ExtensionOf(PDEVICE_OBJECT device)
 {
     return static_cast<DeviceExtension*>(device->DeviceExtension);
+}
+
+// Admits a request from user mode: refused while the device is still being added, else
+// held under the remove lock.
+inline NTSTATUS AdmitRequest(DeviceExtension* ext, PIRP irp)
+{
+    if (InterlockedCompareExchange(&ext->Ready, 0, 0) == 0) return STATUS_DEVICE_NOT_READY;
+    return IoAcquireRemoveLock(&ext->RemoveLock, irp);
 }
 
 // Requests.
@@ -101,6 +135,7 @@ extern "C" {
 DRIVER_ADD_DEVICE PtaAddDevice;
 DRIVER_DISPATCH PtaDispatchCreate;
 DRIVER_DISPATCH PtaDispatchClose;
+DRIVER_DISPATCH PtaDispatchCleanup;
 DRIVER_DISPATCH PtaDispatchRead;
 DRIVER_DISPATCH PtaDispatchWrite;
 DRIVER_DISPATCH PtaDispatchDeviceControl;
@@ -124,14 +159,34 @@ void DisableComInterface(DeviceExtension* ext);
 void FreeDeviceStrings(DeviceExtension* ext);
 void FreeName(UNICODE_STRING* name);
 
-// Port lifecycle.
-void InitializeSerialContext(DeviceExtension* ext);
+// Port lifecycle and the port lock (serial_port.cpp).
+void ConstructPort(DeviceExtension* ext);
+void DestroyPort(DeviceExtension* ext);
 NTSTATUS StartPort(DeviceExtension* ext);
 void StopPort(DeviceExtension* ext);
 ULONG ReadPortState(DeviceExtension* ext);
+void SetPortPoweredDown(DeviceExtension* ext, bool poweredDown);
 
-// Control channel.
-void InitializeChannel(DeviceExtension* ext);
-void ReleaseChannel(DeviceExtension* ext);
-void PostNotification(DeviceExtension* ext, ULONG code, ULONG value);
-void AnnounceModemControl(DeviceExtension* ext);
+// Holds the port lock for one entry into the model. Dropping it runs what the model
+// left behind: completions, and at passive level the bus and naming calls.
+class PortLock {
+public:
+    explicit PortLock(DeviceExtension* ext);
+    ~PortLock() { Release(); }
+    PortLock(const PortLock&) = delete;
+    PortLock& operator=(const PortLock&) = delete;
+    pta::port::SerialPort& Port();
+    void Release();
+
+private:
+    DeviceExtension* ext_;
+    KIRQL oldIrql_;
+    bool held_;
+};
+
+// Completes, after the port lock is dropped, an IRP the model has finished; see
+// dispatch.cpp for how this meets a cancellation.
+void FinishPortCompletion(DeviceExtension* ext, PIRP irp);
+
+// The control program's event handle resolved in the caller's context (event_objects.cpp).
+PKEVENT ReferenceCallerEvent(uint64_t handle, KPROCESSOR_MODE mode);

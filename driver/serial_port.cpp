@@ -1,75 +1,113 @@
-// Starting and stopping a port: its receive ring, the system's serial port count and
-// the PortState that tells the rest of the driver whether the port exists.
+// The serial port model in the device extension: its lock, its life from add device to
+// removal, and the start and stop that make the port exist.
+#include <new>
+
 #include "ptaser2.h"
 
-void InitializeSerialContext(DeviceExtension* ext)
+// The model calls no pure virtual function; the symbol is needed because its host has a
+// virtual table.
+extern "C" void __cxa_pure_virtual()
 {
-    RtlZeroMemory(&ext->Serial, sizeof ext->Serial);
-    ExInitializeFastMutex(&ext->Serial.StateMutex);
-    ext->Serial.PortState = pta::PORT_ABSENT;
+    KeBugCheckEx(0x000000E2 /* MANUALLY_INITIATED_CRASH */, 0, 0, 0, 0);
+}
+
+PortLock::PortLock(DeviceExtension* ext) : ext_(ext), held_(true)
+{
+    KeAcquireSpinLock(&ext->PortLock, &oldIrql_);
+}
+
+pta::port::SerialPort& PortLock::Port()
+{
+    return *reinterpret_cast<pta::port::SerialPort*>(ext_->PortStorage);
+}
+
+void PortLock::Release()
+{
+    if (!held_) return;
+    held_ = false;
+    KernelPortHost::Deferred deferred;
+    ext_->Host.TakeDeferred(&deferred, oldIrql_ == PASSIVE_LEVEL);
+    KeReleaseSpinLock(&ext_->PortLock, oldIrql_);
+
+    while (!IsListEmpty(&deferred.completions)) {
+        PLIST_ENTRY entry = RemoveHeadList(&deferred.completions);
+        FinishPortCompletion(ext_, CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry));
+    }
+    if (deferred.childHandleClosed) {
+        pta::PtaBusInterface bus;
+        if (NT_SUCCESS(QueryBusInterface(ext_->LowerDevice, &bus))) {
+            if (bus.ChildHandleClosed != nullptr) bus.ChildHandleClosed(bus.Context);
+            bus.InterfaceDereference(bus.Context);
+        }
+    }
+    if (deferred.refreshNames) {
+        RemovePortNames(ext_);
+        CreatePortNames(ext_);
+        PortLock again(ext_);
+        again.Port().SetComNumber(ext_->ComNumber);
+    }
+}
+
+void ConstructPort(DeviceExtension* ext)
+{
+    KeInitializeSpinLock(&ext->PortLock);
+    // The extension is raw pool memory: the objects in it are constructed in place.
+    new (&ext->Host) KernelPortHost;
+    ext->Host.Initialize(ext);
+    new (ext->PortStorage) pta::port::SerialPort(ext->Host, ext->ComNumber);
+    ext->PortConstructed = true;
+}
+
+// After removal let every request go: nothing is pending any more and no timer runs.
+void DestroyPort(DeviceExtension* ext)
+{
+    if (!ext->PortConstructed) return;
+    ext->Host.StopTimerThread();
+    PortLock lock(ext);
+    lock.Port().~SerialPort();
+    ext->PortConstructed = false;
 }
 
 ULONG ReadPortState(DeviceExtension* ext)
 {
-    ExAcquireFastMutex(&ext->Serial.StateMutex);
-    const ULONG state = ext->Serial.PortState;
-    ExReleaseFastMutex(&ext->Serial.StateMutex);
-    return state;
+    PortLock lock(ext);
+    return lock.Port().State();
 }
 
-static void SetPortState(DeviceExtension* ext, ULONG state)
+void SetPortPoweredDown(DeviceExtension* ext, bool poweredDown)
 {
-    ExAcquireFastMutex(&ext->Serial.StateMutex);
-    ext->Serial.PortState = state;
-    ExReleaseFastMutex(&ext->Serial.StateMutex);
-}
-
-static RxRing* CreateRxRing(DeviceExtension* ext)
-{
-    // The ring is used under its spin lock, at dispatch level: non-paged.
-    auto* ring = static_cast<RxRing*>(ExAllocatePoolWithTag(NonPagedPool, sizeof(RxRing), kPoolTag));
-    if (ring == nullptr) return nullptr;
-    RtlZeroMemory(ring, sizeof *ring);
-    ring->Capacity = pta::kRxRingCapacity;
-    KeInitializeSpinLock(&ring->Lock);
-    ring->Owner = ext;
-    const uint32_t units = pta::FormatRxQueueName(ring->NameBuffer, ARRAYSIZE(ring->NameBuffer),
-                                                  ext->ComName.Buffer,
-                                                  ext->ComName.Length / sizeof(WCHAR));
-    if (units >= ARRAYSIZE(ring->NameBuffer)) {
-        ExFreePoolWithTag(ring, kPoolTag);
-        return nullptr;
-    }
-    ring->Name.Buffer = ring->NameBuffer;
-    ring->Name.Length = static_cast<USHORT>(units * sizeof(WCHAR));
-    ring->Name.MaximumLength = sizeof ring->NameBuffer;
-    return ring;
+    PortLock lock(ext);
+    lock.Port().SetPoweredDown(poweredDown);
 }
 
 NTSTATUS StartPort(DeviceExtension* ext)
 {
     // A start while the port exists (a repeated start) keeps what is there.
     if (ReadPortState(ext) != pta::PORT_ABSENT) return STATUS_SUCCESS;
-    RtlZeroMemory(&ext->Serial.Settings, sizeof ext->Serial.Settings);
-    ReleaseChannel(ext);
-    InitializeChannel(ext);
-    ext->Serial.Rx = CreateRxRing(ext);
-    if (ext->Serial.Rx == nullptr) {
-        SetPortState(ext, pta::PORT_ABSENT);
-        return STATUS_INSUFFICIENT_RESOURCES;
+    const uint32_t units = pta::FormatRxQueueName(ext->RxQueueName, ARRAYSIZE(ext->RxQueueName),
+                                                  ext->ComName.Buffer,
+                                                  ext->ComName.Length / sizeof(WCHAR));
+    if (units >= ARRAYSIZE(ext->RxQueueName)) return STATUS_INVALID_PARAMETER;
+    NTSTATUS status = ext->Host.StartTimerThread();
+    if (!NT_SUCCESS(status)) return status;
+    {
+        PortLock lock(ext);
+        lock.Port().SetComNumber(ext->ComNumber);
+        lock.Port().DeviceStart();
     }
     IoGetConfigurationInformation()->SerialCount++;
-    SetPortState(ext, pta::PORT_CLOSED);
     return STATUS_SUCCESS;
 }
 
-// Only a started port is stopped (the Plug and Play rules decide when). Whatever the
-// channel held goes with it.
+// Only a started port is stopped (the Plug and Play rules decide when): any application
+// use ends at once and everything pending completes.
 void StopPort(DeviceExtension* ext)
 {
-    SetPortState(ext, pta::PORT_ABSENT);
-    ReleaseChannel(ext);
+    {
+        PortLock lock(ext);
+        lock.Port().DeviceStop();
+    }
+    ext->Host.StopTimerThread();
     IoGetConfigurationInformation()->SerialCount--;
-    if (ext->Serial.Rx != nullptr) ExFreePoolWithTag(ext->Serial.Rx, kPoolTag);
-    ext->Serial.Rx = nullptr;
+    RtlZeroMemory(ext->RxQueueName, sizeof ext->RxQueueName);
 }

@@ -13,45 +13,11 @@
 #include <string>
 
 #include "bus_contract.h"
-#include "bus_control.h"
-#include "driver_setup.h"
-#include "link_channel.h"
-#include "registry_layout.h"
+#include "driver_fixture.h"
 
 using namespace pta;
 
 namespace {
-
-std::string PackageFolder()
-{
-    // The Linux path of the package folder, seen through Wine's Z: drive.
-    const char* dir = std::getenv("PORTARA_PACKAGE_DIR");
-    std::string path = std::string("Z:") + (dir ? dir : "");
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    return path;
-}
-
-bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs = 20000)
-{
-    for (DWORD waited = 0;; waited += 100) {
-        if (condition()) return true;
-        if (waited >= timeoutMs) return false;
-        Sleep(100);
-    }
-}
-
-// Opens a device and sends it a private request: true when the driver answered it.
-bool Reaches(const std::string& name)
-{
-    HANDLE h = CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD returned = 0;
-    BOOL ok = DeviceIoControl(h, IOCTL_LINK_PROBE, nullptr, 0, nullptr, 0, &returned, nullptr);
-    CloseHandle(h);
-    return ok != FALSE;
-}
 
 bool Exists(const std::string& name)
 {
@@ -64,25 +30,6 @@ std::string LinkTarget(const std::string& name)
     char target[512] = {};
     if (!QueryDosDeviceA(name.c_str(), target, sizeof target)) return "";
     return target;
-}
-
-void ConfigureSlot(int slot, DWORD comPort)
-{
-    char key[64];
-    std::snprintf(key, sizeof key, SlotSubkeyFormat, slot);
-    HKEY h;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &h, nullptr));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(h, ComPortValue, 0, REG_DWORD,
-                                            reinterpret_cast<const BYTE*>(&comPort), 4));
-    RegCloseKey(h);
-}
-
-void UnconfigureSlot(int slot)
-{
-    char key[64];
-    std::snprintf(key, sizeof key, SlotSubkeyFormat, slot);
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, key));
 }
 
 // The SERIALCOMM values: device name -> COM name.
@@ -126,14 +73,6 @@ std::map<std::string, std::string> ComPortInterfaces()
     return found;
 }
 
-void AskBus(bool add, DWORD count = 0)
-{
-    HANDLE bus = OpenBusInterface();
-    ASSERT_NE(INVALID_HANDLE_VALUE, bus) << "bus control interface";
-    EXPECT_TRUE(add ? BusAddPorts(bus, count) : BusRemovePorts(bus)) << GetLastError();
-    CloseHandle(bus);
-}
-
 const char* const kChild0 = "PTAMF2\\*PNP0501\\00000000";
 const char* const kChild1 = "PTAMF2\\*PNP0501\\00000001";
 
@@ -154,15 +93,7 @@ void ExpectBothPorts()
 
 }  // namespace
 
-TEST(Install, DriversInstallAndTheBusAppears)
-{
-    std::string folder = PackageFolder();
-    SetupResult staged = StageInf(folder + "\\" + PortInfName, "ptaser2.sys");
-    ASSERT_TRUE(staged.Ok) << staged.Step << " " << staged.Error;
-    SetupResult bus = InstallRootEnumeratedDriver(folder + "\\" + BusInfName, BusHardwareId);
-    ASSERT_TRUE(bus.Ok) << bus.Step << " " << bus.Error;
-    EXPECT_TRUE(WaitFor([] { return !FindBusInterfacePath().empty(); }));
-}
+TEST(Install, DriversInstallAndTheBusAppears) { InstallDrivers(); }
 
 TEST(Install, BusRejectsMalformedRequests)
 {
