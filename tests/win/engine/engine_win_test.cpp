@@ -1,0 +1,556 @@
+// Port workers against the real drivers and a device server on loopback: an application
+// opens the virtual COM ports while the workers carry them over TCP.
+//
+//   slot 0  COM5  "COM"         echoing server
+//   slot 1  COM6  "Encryption"  echoing server
+//   slot 2  COM7  "Raw"         echoing server
+//   slot 3  COM8  "COM"         a server that refuses every connection
+//
+// The application side uses overlapped I/O with bounded waits, so a request that never
+// completes fails the test instead of hanging it.
+#include <gtest/gtest.h>
+#include <winsock2.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common_control.h"
+#include "driver_fixture.h"
+#include "port_worker.h"
+
+using namespace pta;
+
+namespace {
+
+constexpr DWORD kWaitMs = 10000;
+
+struct SlotSetup {
+    uint32_t slot;
+    DWORD comNumber;
+    uint32_t protocol;
+    const char* portVariable;
+};
+const SlotSetup kSlots[] = {
+    {0, 5, ProtocolCom, "PORTARA_SERVER_PORT"},
+    {1, 6, ProtocolEncryption, "PORTARA_SERVER_PORT"},
+    {2, 7, ProtocolRaw, "PORTARA_SERVER_PORT"},
+    {3, 8, ProtocolCom, "PORTARA_REFUSING_PORT"},
+};
+constexpr size_t kSlotCount = sizeof kSlots / sizeof kSlots[0];
+
+std::string RunFile(const char* name)
+{
+    const char* dir = std::getenv("PORTARA_RUN_DIR");
+    return std::string(dir ? dir : ".") + "\\" + name;
+}
+
+std::vector<std::string> ServerLog()
+{
+    std::vector<std::string> lines;
+    std::ifstream in(RunFile("server.log"));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// A command for the echoing server (see run_engine_test.sh); returns once it was taken.
+bool ServerCommand(const std::string& command)
+{
+    {
+        std::ofstream out(RunFile("command.tmp"));
+        out << command << "\n";
+    }
+    if (!MoveFileA(RunFile("command.tmp").c_str(), RunFile("command").c_str())) return false;
+    return WaitFor([] { return GetFileAttributesA(RunFile("command").c_str()) == INVALID_FILE_ATTRIBUTES; },
+                   5000);
+}
+
+// The server's log lines of the connection that came after `mark` lines: its id first.
+std::vector<std::string> ConnectionLines(size_t mark)
+{
+    const std::vector<std::string> lines = ServerLog();
+    std::string id;
+    std::vector<std::string> out;
+    for (size_t i = mark; i < lines.size(); ++i) {
+        std::istringstream words(lines[i]);
+        std::string verb, lineId;
+        words >> verb >> lineId;
+        if (id.empty() && verb == "connect") id = lineId;
+        if (!id.empty() && lineId == id) out.push_back(lines[i]);
+    }
+    return out;
+}
+
+size_t Count(const std::vector<std::string>& lines, const std::string& part)
+{
+    size_t n = 0;
+    for (const std::string& l : lines) n += l.find(part) != std::string::npos;
+    return n;
+}
+
+// Messages the server received with this name.
+size_t Received(const std::vector<std::string>& lines, const std::string& name)
+{
+    size_t n = 0;
+    for (const std::string& l : lines) n += l.rfind("msg ", 0) == 0 && l.find(" " + name + " ") != std::string::npos;
+    return n;
+}
+
+void SetDword(HKEY key, const char* name, DWORD value)
+{
+    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+// Everything the tests share: the drivers, the configured slots and their workers.
+class Engine : public testing::Environment {
+public:
+    static Engine* instance;
+    CCommonControl store;
+    std::unique_ptr<PortWorker> workers[kSlotCount];
+    CRITICAL_SECTION lock;
+    std::vector<std::pair<uint32_t, LinkReport>> reports;
+
+    void SetUp() override
+    {
+        InitializeCriticalSection(&lock);
+        WSADATA wsa;
+        ASSERT_EQ(0, WSAStartup(MAKEWORD(1, 1), &wsa));
+        InstallDrivers();
+        for (const SlotSetup& s : kSlots) {
+            ConfigureSlot(static_cast<int>(s.slot), s.comNumber);
+            HKEY key;
+            ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, SlotSubkey(s.slot).c_str(), 0,
+                                                   KEY_ALL_ACCESS, &key));
+            const char* port = std::getenv(s.portVariable);
+            ASSERT_NE(port, nullptr) << s.portVariable;
+            SetDword(key, IpAddressValue, 0x7F000001);
+            SetDword(key, TcpPortValue, static_cast<DWORD>(std::atoi(port)));
+            SetDword(key, EncryptionValue, s.protocol);
+            RegCloseKey(key);
+        }
+        AskBus(true, kSlotCount);
+        for (const SlotSetup& s : kSlots) {
+            const std::string device = "ptaser2" + std::to_string(s.slot + 1);
+            ASSERT_TRUE(WaitFor([&] { return Reaches(device); }, 40000)) << device;
+        }
+        for (const SlotSetup& s : kSlots) {
+            workers[s.slot].reset(new PortWorker(s.slot, store));
+            ASSERT_TRUE(workers[s.slot]->Running()) << "slot " << s.slot;
+            workers[s.slot]->SetReportObserver([this](uint32_t slot, const LinkReport& r) {
+                EnterCriticalSection(&lock);
+                reports.push_back({slot, r});
+                LeaveCriticalSection(&lock);
+            });
+        }
+    }
+    void TearDown() override
+    {
+        for (auto& w : workers) {
+            if (w) {
+                EXPECT_TRUE(w->Stop(true));
+            }
+            w.reset();
+        }
+        WSACleanup();
+    }
+
+    // Reports of a slot from index `from` on, as "kind failed status" text; modem status
+    // reports only when asked for.
+    std::vector<std::string> Reports(uint32_t slot, size_t from = 0, bool modemStatus = false)
+    {
+        std::vector<std::string> out;
+        EnterCriticalSection(&lock);
+        for (size_t i = from; i < reports.size(); ++i) {
+            if (reports[i].first != slot) continue;
+            if (!modemStatus && reports[i].second.Kind == REPORT_MODEM_STATUS) continue;
+            char b[48];
+            const LinkReport& r = reports[i].second;
+            snprintf(b, sizeof b, "%u %u %X", r.Kind, r.Failed, r.Status);
+            out.push_back(b);
+        }
+        LeaveCriticalSection(&lock);
+        return out;
+    }
+    size_t ReportMark()
+    {
+        EnterCriticalSection(&lock);
+        const size_t n = reports.size();
+        LeaveCriticalSection(&lock);
+        return n;
+    }
+};
+Engine* Engine::instance = nullptr;
+
+PortWorker& Worker(uint32_t slot) { return *Engine::instance->workers[slot]; }
+
+// A serial application's handle on COMn, overlapped so that every wait is bounded.
+class App {
+public:
+    explicit App(DWORD comNumber)
+    {
+        const std::string name = "\\\\.\\COM" + std::to_string(comNumber);
+        h_ = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+    }
+    ~App()
+    {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    bool Valid() const { return h_ != INVALID_HANDLE_VALUE; }
+    HANDLE Handle() const { return h_; }
+
+    bool Configure(DWORD baud)
+    {
+        DCB dcb = {};
+        dcb.DCBlength = sizeof dcb;
+        if (!GetCommState(h_, &dcb)) return false;
+        dcb.BaudRate = baud;
+        dcb.ByteSize = 8;
+        dcb.Parity = NOPARITY;
+        dcb.StopBits = ONESTOPBIT;
+        dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        dcb.fRtsControl = RTS_CONTROL_ENABLE;
+        if (!SetCommState(h_, &dcb)) return false;
+        // A read returns what is there after 50 ms of quiet, or when it is full.
+        COMMTIMEOUTS t = {};
+        t.ReadIntervalTimeout = 50;
+        t.ReadTotalTimeoutConstant = 200;
+        return SetCommTimeouts(h_, &t) != FALSE;
+    }
+    // Writes and reads may run on two threads at once: each has an event of its own.
+    bool Write(const std::string& data)
+    {
+        Event event;
+        OVERLAPPED o = {};
+        o.hEvent = event.h;
+        DWORD done = 0;
+        if (!WriteFile(h_, data.data(), static_cast<DWORD>(data.size()), &done, &o)) {
+            if (GetLastError() != ERROR_IO_PENDING) return false;
+            if (WaitForSingleObject(event.h, kWaitMs) != WAIT_OBJECT_0) {
+                CancelIo(h_);
+                return false;
+            }
+            if (!GetOverlappedResult(h_, &o, &done, FALSE)) return false;
+        }
+        return done == data.size();
+    }
+    // Reads until `length` bytes came or `ms` passed.
+    std::string Read(size_t length, DWORD ms = kWaitMs)
+    {
+        Event event;
+        std::string got;
+        std::vector<char> buffer(65536);
+        const ULONGLONG end = GetTickCount64() + ms;
+        while (got.size() < length && GetTickCount64() < end) {
+            OVERLAPPED o = {};
+            o.hEvent = event.h;
+            DWORD done = 0;
+            const DWORD want = static_cast<DWORD>(std::min(buffer.size(), length - got.size()));
+            if (!ReadFile(h_, buffer.data(), want, &done, &o)) {
+                if (GetLastError() != ERROR_IO_PENDING) break;
+                if (WaitForSingleObject(event.h, kWaitMs) != WAIT_OBJECT_0) {
+                    CancelIo(h_);
+                    break;
+                }
+                if (!GetOverlappedResult(h_, &o, &done, FALSE)) break;
+            }
+            got.append(buffer.data(), done);
+        }
+        return got;
+    }
+
+private:
+    struct Event {
+        HANDLE h = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        ~Event() { CloseHandle(h); }
+    };
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+std::string Pattern(size_t length, unsigned seed)
+{
+    // Bytes 0x7F and 0xFE never meet here, so no in-band message can appear.
+    std::string data(length, '\0');
+    for (size_t i = 0; i < length; ++i) data[i] = static_cast<char>(((i * 13 + seed) % 0x7E));
+    return data;
+}
+
+// Opens COMn and waits until its worker has the port in use.
+std::unique_ptr<App> OpenPort(uint32_t slot, DWORD comNumber)
+{
+    std::unique_ptr<App> app(new App(comNumber));
+    EXPECT_TRUE(app->Valid()) << GetLastError();
+    EXPECT_TRUE(WaitFor([&] { return Worker(slot).IsInUse(); }, kWaitMs)) << "COM" << comNumber;
+    return app;
+}
+
+void ClosePort(std::unique_ptr<App>& app, uint32_t slot)
+{
+    app.reset();
+    EXPECT_TRUE(WaitFor([&] { return !Worker(slot).IsInUse() && !Worker(slot).Core().Connected(); }, kWaitMs));
+}
+
+}  // namespace
+
+TEST(Engine, OpenConnectsAndAnnouncesTheSettingsInOrder)
+{
+    const size_t mark = ServerLog().size();
+    const size_t reports = Engine::instance->ReportMark();
+    auto app = OpenPort(0, 5);
+    ASSERT_TRUE(app->Configure(115200));
+    ASSERT_TRUE(WaitFor([&] { return Count(ConnectionLines(mark), "MSG_BAUD 0a") > 0; }, kWaitMs));
+    const auto lines = ConnectionLines(mark);
+    std::vector<std::string> settings;
+    for (const std::string& l : lines) {
+        if (l.rfind("msg ", 0) == 0 && l.find("MSG_ALIVE") == std::string::npos)
+            settings.push_back(l.substr(l.find("MSG_")));
+    }
+    // The worker's settings at connect, then the application's open and its settings.
+    ASSERT_GE(settings.size(), 3u);
+    EXPECT_EQ(settings[0].substr(0, 8), "MSG_BAUD");
+    EXPECT_EQ(settings[1].substr(0, 16), "MSG_LINE_CONTROL");
+    EXPECT_EQ(settings[2].substr(0, 17), "MSG_MODEM_CONTROL");
+    EXPECT_EQ(Engine::instance->Reports(0, reports)[0], "1 0 0");
+    const worker::PortStatus s = Worker(0).Status();
+    EXPECT_EQ(s.value[worker::IND_ACT], worker::kLedOn);
+    EXPECT_EQ(s.value[worker::IND_CON], worker::kLedOn);
+    ClosePort(app, 0);
+    EXPECT_EQ(Worker(0).Status().value[worker::IND_CON], worker::kLedOff);
+}
+
+TEST(Engine, ServerModemStatusReachesTheApplicationAndTheIndicators)
+{
+    auto app = OpenPort(0, 5);
+    DWORD status = 0;
+    EXPECT_TRUE(WaitFor([&] { return GetCommModemStatus(app->Handle(), &status) && (status & MS_CTS_ON); }, kWaitMs));
+    EXPECT_EQ(status & (MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON), static_cast<DWORD>(MS_CTS_ON | MS_DSR_ON));
+    const worker::PortStatus s = Worker(0).Status();
+    EXPECT_EQ(s.value[worker::IND_CTS], worker::kLedOn);
+    EXPECT_EQ(s.value[worker::IND_DSR], worker::kLedOn);
+    EXPECT_EQ(s.value[worker::IND_DCD], worker::kLedOff);
+
+    ASSERT_TRUE(ServerCommand("modem 0x80"));
+    EXPECT_TRUE(WaitFor([&] { return GetCommModemStatus(app->Handle(), &status) && (status & MS_RLSD_ON); }, kWaitMs));
+    EXPECT_EQ(Worker(0).Status().value[worker::IND_DCD], worker::kLedOn);
+    EXPECT_EQ(Worker(0).Status().value[worker::IND_CTS], worker::kLedOff);
+    ASSERT_TRUE(ServerCommand("modem 0x30"));
+    ClosePort(app, 0);
+}
+
+TEST(Engine, BytesTravelBothWaysByteExact)
+{
+    struct Case {
+        uint32_t slot;
+        DWORD com;
+        size_t length;
+    } cases[] = {
+        {0, 5, 1}, {0, 5, 5}, {1, 6, 5}, {2, 7, 5}, {0, 5, 4096}, {1, 6, 20000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "COM" << c.com << " " << c.length << " bytes");
+        auto app = OpenPort(c.slot, c.com);
+        ASSERT_TRUE(app->Configure(115200));
+        const std::string data = Pattern(c.length, static_cast<unsigned>(c.length));
+        ASSERT_TRUE(app->Write(data));
+        const std::string back = app->Read(data.size());
+        EXPECT_EQ(back.size(), data.size());
+        EXPECT_TRUE(back == data);
+        ClosePort(app, c.slot);
+    }
+}
+
+// A megabyte through the echo, written and read at once; prints the throughput.
+TEST(Engine, AMegabyteEchoesByteExact)
+{
+    for (const SlotSetup& s : {kSlots[0], kSlots[1]}) {
+        SCOPED_TRACE(s.comNumber);
+        auto app = OpenPort(s.slot, s.comNumber);
+        ASSERT_TRUE(app->Configure(921600));
+        const std::string data = Pattern(1 << 20, 3);
+        struct Writer {
+            App* app;
+            const std::string* data;
+            bool ok = true;
+        } writer{app.get(), &data};
+        const ULONGLONG start = GetTickCount64();
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](LPVOID p) -> DWORD {
+                auto& w = *static_cast<Writer*>(p);
+                for (size_t at = 0; at < w.data->size() && w.ok; at += 4096)
+                    w.ok = w.app->Write(w.data->substr(at, 4096));
+                return 0;
+            },
+            &writer, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        const std::string back = app->Read(data.size(), 120000);
+        const ULONGLONG ms = GetTickCount64() - start;
+        EXPECT_EQ(WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0);
+        CloseHandle(thread);
+        EXPECT_TRUE(writer.ok);
+        ASSERT_EQ(back.size(), data.size());
+        EXPECT_TRUE(back == data);
+        printf("[ figure ] COM%lu %s: 1 MiB echoed in %llu ms (%.2f MB/s)\n", s.comNumber,
+               ProtocolText(s.protocol), ms, ms ? (1 << 20) / 1000.0 / ms : 0.0);
+        ClosePort(app, s.slot);
+    }
+}
+
+TEST(Engine, KeepAliveLeavesWhenNothingElseIs)
+{
+    const size_t mark = ServerLog().size();
+    auto app = OpenPort(0, 5);
+    Sleep(5600);  // AliveTxTimer 2500: two keep-alives without traffic
+    EXPECT_EQ(Received(ConnectionLines(mark), "MSG_ALIVE"), 2u);
+    ClosePort(app, 0);
+}
+
+TEST(Engine, RawSendsNoSettingsButKeepAlives)
+{
+    const size_t mark = ServerLog().size();
+    auto app = OpenPort(2, 7);
+    ASSERT_TRUE(app->Configure(115200));
+    ASSERT_TRUE(app->Write("raw"));
+    EXPECT_EQ(app->Read(3), "raw");
+    Sleep(2800);
+    const auto lines = ConnectionLines(mark);
+    EXPECT_EQ(Received(lines, "MSG_BAUD") + Received(lines, "MSG_LINE_CONTROL") + Received(lines, "MSG_MODEM_CONTROL"), 0u);
+    EXPECT_EQ(Received(lines, "MSG_ALIVE"), 1u);
+    ClosePort(app, 2);
+}
+
+TEST(Engine, EncryptionWorksOnTheFirstOpen)
+{
+    const size_t mark = ServerLog().size();
+    const size_t reports = Engine::instance->ReportMark();
+    auto app = OpenPort(1, 6);
+    EXPECT_EQ(Engine::instance->Reports(1, reports)[0], "1 0 0");
+    EXPECT_EQ(Count(ConnectionLines(mark), "key "), 1u);
+    EXPECT_EQ(Worker(1).Core().KeyState(), 2);
+    ASSERT_TRUE(app->Configure(9600));
+    ASSERT_TRUE(app->Write("secret"));
+    EXPECT_EQ(app->Read(6), "secret");
+    ClosePort(app, 1);
+}
+
+TEST(Engine, UnreachableServerFailsTheOpen)
+{
+    const size_t reports = Engine::instance->ReportMark();
+    App app(8);
+    EXPECT_TRUE(WaitFor([&] { return !Engine::instance->Reports(3, reports).empty(); }, kWaitMs));
+    EXPECT_EQ(Engine::instance->Reports(3, reports)[0], "1 1 C0000022");
+    Sleep(300);
+    EXPECT_FALSE(Worker(3).IsInUse());
+    EXPECT_FALSE(Worker(3).Core().Connected());
+    EXPECT_EQ(Worker(3).Status().value[worker::IND_CON], worker::kLedOff);
+}
+
+TEST(Engine, SilentServerLinkIsLostAndComesBack)
+{
+    const size_t reports = Engine::instance->ReportMark();
+    auto app = OpenPort(0, 5);
+    ASSERT_TRUE(app->Configure(115200));
+    ASSERT_TRUE(app->Write("before"));
+    EXPECT_EQ(app->Read(6), "before");
+
+    // Silent past AliveRxTimer (7000 ms) and a few reconnection attempts.
+    ASSERT_TRUE(ServerCommand("refuse on"));
+    ASSERT_TRUE(ServerCommand("silent 10000"));
+    EXPECT_TRUE(WaitFor([] { return Worker(0).Core().IsLinkLost(); }, 12000));
+    EXPECT_EQ(Worker(0).Status().value[worker::IND_ERR], worker::kLedLinkLost);
+    EXPECT_EQ(Worker(0).Status().value[worker::IND_CON], worker::kLedOn);
+    Sleep(2500);
+    ASSERT_TRUE(ServerCommand("refuse off"));
+    ASSERT_TRUE(ServerCommand("silent off"));
+    EXPECT_TRUE(WaitFor([] { return !Worker(0).Core().IsLinkLost(); }, 12000));
+
+    const auto seen = Engine::instance->Reports(0, reports);
+    ASSERT_GE(seen.size(), 5u);
+    EXPECT_EQ(seen[0], "1 0 0");
+    EXPECT_EQ(seen[1], "4 10053 0");
+    // At least two failed attempts a second apart, then success and link up.
+    EXPECT_GE(Count(seen, "1 1 C0000022"), 2u);
+    EXPECT_EQ(seen[seen.size() - 2], "1 0 0");
+    EXPECT_EQ(seen.back(), "5 0 0");
+    EXPECT_EQ(Worker(0).Status().value[worker::IND_ERR], worker::kLedOff);
+
+    ASSERT_TRUE(app->Write("after"));
+    EXPECT_EQ(app->Read(5), "after");
+    ClosePort(app, 0);
+}
+
+TEST(Engine, PortInUseIsNotStoppedButCanBeForcedClosed)
+{
+    auto app = OpenPort(0, 5);
+    EXPECT_FALSE(Worker(0).Stop(false));
+    EXPECT_TRUE(Worker(0).Running());
+    ASSERT_TRUE(app->Configure(115200));
+    ASSERT_TRUE(app->Write("still"));
+    EXPECT_EQ(app->Read(5), "still");
+
+    const size_t reports = Engine::instance->ReportMark();
+    EXPECT_TRUE(Worker(0).ForceClose());
+    EXPECT_FALSE(Worker(0).IsInUse());
+    EXPECT_FALSE(Worker(0).Core().Connected());
+    EXPECT_EQ(Engine::instance->Reports(0, reports), std::vector<std::string>{"2 0 0"});
+    EXPECT_EQ(Worker(0).Status().value[worker::IND_ACT], worker::kLedOff);
+    EXPECT_FALSE(Worker(0).ForceClose());
+    app.reset();
+
+    // The port opens again afterwards.
+    app = OpenPort(0, 5);
+    ASSERT_TRUE(app->Configure(115200));
+    ASSERT_TRUE(app->Write("again"));
+    EXPECT_EQ(app->Read(5), "again");
+    ClosePort(app, 0);
+}
+
+// Figures, not checks: one-byte echo round trips, and the processor time the process
+// spends while ports are closed, and while one is open without traffic.
+TEST(Engine, Figures)
+{
+    auto cpuMs = [] {
+        FILETIME created, exited, kernel, user;
+        GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+        auto ms = [](const FILETIME& f) { return ((static_cast<ULONGLONG>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000; };
+        return ms(kernel) + ms(user);
+    };
+    ULONGLONG before = cpuMs();
+    Sleep(3000);
+    printf("[ figure ] all ports closed: %llu ms processor time in 3 s\n", cpuMs() - before);
+
+    auto app = OpenPort(0, 5);
+    ASSERT_TRUE(app->Configure(115200));
+    Sleep(500);
+    before = cpuMs();
+    Sleep(3000);
+    printf("[ figure ] one port open, no traffic: %llu ms processor time in 3 s\n", cpuMs() - before);
+
+    std::vector<double> rounds;
+    LARGE_INTEGER f, a, b;
+    QueryPerformanceFrequency(&f);
+    for (int i = 0; i < 200; ++i) {
+        QueryPerformanceCounter(&a);
+        if (!app->Write("x") || app->Read(1, 2000) != "x") break;
+        QueryPerformanceCounter(&b);
+        rounds.push_back((b.QuadPart - a.QuadPart) * 1000.0 / f.QuadPart);
+    }
+    ASSERT_EQ(rounds.size(), 200u);
+    std::sort(rounds.begin(), rounds.end());
+    printf("[ figure ] one-byte echo round trip: median %.2f ms, 90%% %.2f ms\n", rounds[100], rounds[180]);
+    ClosePort(app, 0);
+}
+
+int main(int argc, char** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    Engine::instance = new Engine;
+    testing::AddGlobalTestEnvironment(Engine::instance);
+    return RUN_ALL_TESTS();
+}
