@@ -43,27 +43,56 @@ std::string FindBusInterfacePath(const char** failedStep, DWORD* error)
     return path;
 }
 
-HANDLE OpenBusInterface()
+HANDLE OpenBusInterface(bool overlapped)
 {
-    std::string path = FindBusInterfacePath();
-    if (path.empty()) return INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    std::string path = FindBusInterfacePath(nullptr, &error);
+    if (path.empty()) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
     return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
+}
+
+bool BusRequest(HANDLE bus, DWORD code, const void* in, DWORD inLength, void* out, DWORD outLength)
+{
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!ov.hEvent) return false;
+    DWORD returned = 0;
+    BOOL ok = DeviceIoControl(bus, code, const_cast<void*>(in), inLength, out, outLength,
+                              &returned, &ov);
+    if (!ok && GetLastError() == ERROR_IO_PENDING)
+        ok = GetOverlappedResult(bus, &ov, &returned, TRUE);
+    const DWORD error = GetLastError();
+    CloseHandle(ov.hEvent);
+    SetLastError(error);
+    return ok != FALSE;
 }
 
 bool BusAddPorts(HANDLE bus, DWORD count)
 {
     BusAddRequest request = {sizeof(BusAddRequest), count};
-    DWORD returned = 0;
-    return DeviceIoControl(bus, IOCTL_BUS_ADD_PORTS, &request, sizeof request, &request,
-                           sizeof request, &returned, nullptr) != FALSE;
+    return BusRequest(bus, IOCTL_BUS_ADD_PORTS, &request, sizeof request, &request, sizeof request);
 }
 
 bool BusRemovePorts(HANDLE bus)
 {
-    DWORD returned = 0;
-    return DeviceIoControl(bus, IOCTL_BUS_REMOVE_PORTS, nullptr, 0, nullptr, 0, &returned,
-                           nullptr) != FALSE;
+    return BusRequest(bus, IOCTL_BUS_REMOVE_PORTS, nullptr, 0, nullptr, 0);
+}
+
+bool BusAttachEvent(HANDLE bus, HANDLE event)
+{
+    uint64_t value = reinterpret_cast<uintptr_t>(event);
+    return BusRequest(bus, IOCTL_BUS_ATTACH, &value, sizeof value, nullptr, 0);
+}
+
+bool BusDetachEvent(HANDLE bus, HANDLE event)
+{
+    uint64_t value = reinterpret_cast<uintptr_t>(event);
+    return BusRequest(bus, IOCTL_BUS_DETACH, &value, sizeof value, nullptr, 0);
 }
 
 }  // namespace pta

@@ -1,3 +1,5 @@
+#include <winsock2.h>
+
 #include "common_control.h"
 
 #include "bus_contract.h"
@@ -9,11 +11,27 @@ CCommonControl::CCommonControl() : tableMutex_(CreateMutexA(nullptr, FALSE, null
 
 CCommonControl::~CCommonControl()
 {
+    TearDown();
     for (PortWorkerBase*& worker : workers_) {
         delete worker;
         worker = nullptr;
     }
     if (tableMutex_) CloseHandle(tableMutex_);
+}
+
+void CCommonControl::TearDown()
+{
+    if (tornDown_) return;
+    tornDown_ = true;
+    // Freeing a worker stops it, in use or not.
+    if (tableMutex_) {
+        TableLock lock(tableMutex_);
+        for (uint32_t slot = 0; slot < kPortSlotCount; ++slot) SetWorker(slot, nullptr);
+    }
+    if (socketsStarted_) WSACleanup();
+    socketsStarted_ = false;
+    BusDetach();
+    CloseSection();
 }
 
 PortWorkerBase* CCommonControl::Worker(uint32_t slot) const

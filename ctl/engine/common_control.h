@@ -68,6 +68,32 @@ public:
     // Takes a worker out of the table without freeing it; under the table mutex.
     std::unique_ptr<PortWorkerBase> TakeWorker(uint32_t slot);
 
+    // Start-up of the program, in order: single-instance guard, COM port database check,
+    // bus attach, Windows Sockets, and StartPorts(5). 1 = run; 0 = exit (after its message,
+    // or silently when another copy runs and was brought forward).
+    int StartUp();
+    // Stops every worker, cleans up sockets, detaches the bus and closes the section. Runs
+    // once; later calls do nothing.
+    void TearDown();
+
+    // Starts a worker for every configured slot and stops the workers of slots no longer
+    // configured (unless in use), trying rounds x 10 times 100 ms apart. 1 once every
+    // configured slot has a running worker.
+    int StartPorts(int rounds);
+    // 1 if the slot's worker exists and an application has its port open; slot -1: any.
+    int IsPortInUse(int slot);
+    // Stops and frees the slot's worker unless its port is in use.
+    void StopPort(int slot);
+    // Closes the port under its application and then takes the port over briefly
+    // ("COM5" names it). 1 on success.
+    int ForceClosePort(int slot, const char* comName);
+    // Publishes the main window to a later copy of the program.
+    void SetMainWindow(HWND window);
+    // Opens the bus control interface and registers with it (1 at once while open), or
+    // unregisters and closes it.
+    int BusAttach();
+    int BusDetach();
+
 protected:
     // The two ways a key is opened; a test may stand in for the registry here.
     virtual LONG OpenKey(const char* subkey, REGSAM access, HKEY* key);
@@ -83,13 +109,27 @@ protected:
     HANDLE tableMutex_ = nullptr;
     PortWorkerBase* workers_[kPortSlotCount] = {};
     PortConfigMap portConfigMap_;
+    HANDLE busHandle_ = INVALID_HANDLE_VALUE;
+    HANDLE busEvent_ = INVALID_HANDLE_VALUE;
+    HANDLE section_ = nullptr;
+    bool socketsStarted_ = false;
+    bool tornDown_ = false;
 
 private:
     class ReloadHost;
 
+    // Creates the section ComPtaMap. False when another copy made it first: that copy's
+    // window is brought forward and the section is not kept. A section that cannot be made
+    // at all leaves the program without the guard.
+    bool ClaimSection();
+    void CloseSection();
+
     // Opens for reading, once more after access denied.
     LONG OpenForRead(const char* subkey, HKEY* key);
 };
+
+// The one port manager of the process, constructed before the application starts.
+CCommonControl& TheCommonControl();
 
 // Holds the table mutex for a scope.
 class TableLock {
