@@ -1,9 +1,10 @@
 # One entry point: `make test` runs every tier, `make demo` builds everything and runs the
-# demonstration under Wine. Both install what they need on a fresh Debian 12 machine.
+# demonstration under Wine, `make bench` prints the performance figures. All of them install
+# what they need on a fresh Debian 12 machine.
 MAKEFLAGS += --no-print-directory
 PRESETS := native win64 win32
 
-.PHONY: all deps build test demo clean $(addprefix build-,$(PRESETS))
+.PHONY: all deps build test demo bench clean $(addprefix build-,$(PRESETS))
 
 all: build
 
@@ -21,6 +22,9 @@ test: build
 
 demo: build
 	scripts/demo.sh
+
+bench: build
+	scripts/bench.sh
 
 clean:
 	rm -rf build

@@ -17,6 +17,7 @@ if [ ! -x "$devsrv" ]; then
 fi
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)
 source "$root/scripts/scratch-prefix.sh"
+source "$root/scripts/ports-lib.sh"
 
 run=$scratch_dir/run
 mkdir -p "$run"
@@ -31,18 +32,9 @@ exec 3>"$run/commands"
 "$devsrv" --port 0 --refuse --lifetime $lifetime >"$run/refusing.log" 2>&1 &
 refuse_pid=$!
 
-port_of() {
-    local log=$1 port=
-    for _ in $(seq 50); do
-        port=$(awk '/^listening/ {print $3; exit}' "$log")
-        [ -n "$port" ] && break
-        sleep 0.1
-    done
-    echo "$port"
-}
-export PORTARA_SERVER_PORT=$(port_of "$run/server.log")
-export PORTARA_REFUSING_PORT=$(port_of "$run/refusing.log")
-export PORTARA_RUN_DIR="Z:$(echo "$run" | tr / '\\')"
+export PORTARA_SERVER_PORT=$(devserver_port_of "$run/server.log")
+export PORTARA_REFUSING_PORT=$(devserver_port_of "$run/refusing.log")
+export PORTARA_RUN_DIR=$(wine_path "$run")
 
 # Passes the test's commands on to the echoing server.
 (

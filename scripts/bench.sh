@@ -1,0 +1,305 @@
+#!/usr/bin/env bash
+# The benchmark (make bench): prints figures, checks nothing against a target.
+#   (a) one-byte round trips through an echo: application, driver, port worker, TCP,
+#       device server and back;
+#   (b) 1 MiB of random data each way at baud index 13 (921600) and 6 (9600), checked
+#       byte for byte on arrival (nothing lost, nothing reordered);
+#   (c) the processor time of the Wine processes with 256 configured ports, their
+#       workers running and no application open.
+# (a) and (b) are measured the same way on a baseline: a Linux pty bridged by socat to
+# TCP, with the same device server at the far end, so the figures read as ratios. The
+# measuring client is tools/combench on both paths (combench.exe under Wine).
+#
+# Environment: BENCH_ROUND_TRIPS (1000), BENCH_BYTES (1048576), BENCH_IDLE_SECONDS (10),
+# BENCH_IDLE=0 to leave out (c).
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+source "$root/scripts/ports-lib.sh"
+export PTA_DEVSERVER=$root/build/native/devserver/ptadevsrv
+round_trips=${BENCH_ROUND_TRIPS:-1000}
+bytes=${BENCH_BYTES:-1048576}
+idle_seconds=${BENCH_IDLE_SECONDS:-10}
+stall_ms=30000           # a transfer that makes no progress for this long has failed
+server_lifetime_ms=240000
+fail() { echo "bench: $*" >&2; exit 1; }
+
+# transfer LABEL send|recv BAUD SETTLE_MS FAR_PTY CLIENT...: one direction of one
+# transfer, starting SETTLE_MS after the open. The far end of the device server's pty
+# checks what arrives (send) or sources the data (recv); the client is run as
+# CLIENT... DIRECTION BAUD SETTLE_MS, and its figures line goes to the figures file as
+# "LABEL LINE".
+transfer() {
+    local label=$1 direction=$2 baud=$3 settle=$4 far=$5
+    shift 5
+    local helper
+    if [ "$direction" = send ]; then
+        timeout $((stall_ms / 1000 + 30)) bash -c \
+            'head -c "$1" <"$2" >"$3"; if cmp -s "$3" "$4"; then printf K; else printf X; fi >"$2"' \
+            _ "$bytes" "$far" "$work/arrived" "$work/data" &
+    else
+        timeout $((stall_ms / 1000 + 30)) bash -c 'head -c 1 <"$1" >/dev/null && cat "$2" >"$1"' \
+            _ "$far" "$work/data" &
+    fi
+    helper=$!
+    local line
+    line=$("$@" "$direction" "$baud" "$settle" | tr -d '\r' | grep -E '^(send|recv) ')
+    line="$line settle_ms=$settle"
+    kill "$helper" 2>/dev/null
+    wait "$helper" 2>/dev/null
+    # What reached the far end, for a send that was not answered.
+    [ "$direction" = send ] && line="$line far_end_got=$(stat -c %s "$work/arrived" 2>/dev/null || echo 0)"
+    echo "   $label: $line"
+    echo "$label $line" >>"$work/figures"
+    [ -n "${BENCH_KEEP:-}" ] && cp "$work/arrived" "$BENCH_KEEP/arrived.$label.$direction.$baud" 2>/dev/null && cp "$work/data" "$BENCH_KEEP/data"
+    rm -f "$work/arrived"
+}
+
+# ---------------------------------------------------------------------------------------
+# Inside the Wine bench: the virtual ports.
+if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
+    work=$PORTARA_BENCH_WORK
+    build=$root/build/win64
+    combench=$build/tools/combench/combench.exe
+    echo_pid= pty_pid= workers_pid=
+    stop_workers() {
+        [ -n "$workers_pid" ] || return 0
+        { echo quit >&4; } 2>/dev/null
+        exec 4>&-
+        for _ in $(seq 300); do kill -0 "$workers_pid" 2>/dev/null || break; sleep 0.1; done
+        kill "$workers_pid" 2>/dev/null
+        wait "$workers_pid" 2>/dev/null
+        workers_pid=
+    }
+    finish() {
+        stop_workers
+        for pid in $echo_pid $pty_pid; do kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    }
+    trap finish EXIT
+    # start_workers COUNT: the runner for every configured slot, commands on fd 4.
+    start_workers() {
+        local want=$1
+        rm -f "$work/workers.in"
+        mkfifo "$work/workers.in"
+        wine "$build/tools/ptaworkers/ptaworkers.exe" --time $server_lifetime_ms \
+            <"$work/workers.in" >"$work/workers.log" 2>&1 &
+        workers_pid=$!
+        exec 4>"$work/workers.in"
+        for _ in $(seq 1200); do
+            [ "$(tr -d '\r' <"$work/workers.log" | grep -c ' running$')" -ge "$want" ] && return 0
+            sleep 0.1
+        done
+        return 1
+    }
+    # CPU of this bench's Wine processes (wineserver and every Windows process) over
+    # SECONDS, as % of one core, per process name and in total; "cpu LABEL NAME=%..".
+    wine_pids() {
+        grep -lz "^PORTARA_BENCH_ID=$PORTARA_BENCH_ID\$" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 |
+            while read -r pid; do
+                case "$(cat "/proc/$pid/comm" 2>/dev/null)" in
+                    wineserver*|*.exe) echo "$pid" ;;
+                esac
+            done
+    }
+    cpu_ticks() {
+        local pid stat name fields
+        for pid in $(wine_pids); do
+            stat=$(cat "/proc/$pid/stat" 2>/dev/null) || continue
+            name=$(cat "/proc/$pid/comm" 2>/dev/null)
+            read -r -a fields <<<"${stat##*) }"
+            echo "$pid ${name// /_} $((fields[11] + fields[12]))"
+        done
+    }
+    cpu_sample() {
+        local label=$1 before after
+        before=$(cpu_ticks)
+        sleep "$idle_seconds"
+        after=$(cpu_ticks)
+        local line
+        line=$(awk -v hz="$(getconf CLK_TCK)" -v s="$idle_seconds" '
+            NR == FNR { start[$1] = $3; next }
+            ($1 in start) { used[$2] += $3 - start[$1]; total += $3 - start[$1] }
+            END {
+                out = sprintf("total=%.2f", total / hz / s * 100)
+                for (n in used) out = out sprintf(" %s=%.2f", n, used[n] / hz / s * 100)
+                print out
+            }' <(echo "$before") <(echo "$after"))
+        echo "   $label (% of one core over ${idle_seconds} s): $line"
+        echo "cpu $label $line" >>"$work/figures"
+    }
+
+    echo "== Wine side: drivers, two ports, device servers"
+    devserver_start "$work/echo.log" /dev/null --echo --modem 0x30 --lifetime $server_lifetime_ms ||
+        fail "the echoing device server did not start"
+    echo_pid=$devserver_pid
+    echo_port=$devserver_port
+    devserver_start "$work/pty.log" /dev/null --pty --lifetime $server_lifetime_ms ||
+        fail "the pty device server did not start"
+    pty_pid=$devserver_pid
+    far_pty=$(devserver_pty_of "$work/pty.log")
+    [ -n "$far_pty" ] || fail "the device server made no pty"
+    wine "$build/tools/ptadrv/ptadrv.exe" install "$(wine_path "$build/package")" || fail "driver install failed"
+    configure_slots 0 1 5 "$echo_port" 0 || fail "configuring slot 0 failed"
+    configure_slots 1 1 6 "$devserver_port" 0 || fail "configuring slot 1 failed"
+    wine "$build/tools/ptadrv/ptadrv.exe" add 2 || fail "the bus refused the ports"
+    wait_for_serial_ports 2 60 || fail "the bus did not bring up both ports"
+    echo "   COM5 -> echo 127.0.0.1:$echo_port, COM6 -> pty $far_pty via 127.0.0.1:$devserver_port"
+    cpu_sample "prefix-2ports-no-runner"
+    start_workers 2 || fail "the workers did not start"
+
+    echo "== Wine side: latency (${round_trips} one-byte round trips on COM5)"
+    line=$(wine "$combench" latency COM5 "$round_trips" 115200 | tr -d '\r' | grep '^latency ')
+    echo "   portara: $line"
+    echo "portara $line" >>"$work/figures"
+
+    echo "== Wine side: throughput on COM6, $bytes random bytes each way"
+    data_win=$(wine_path "$work/data")
+    # The megabyte written the moment the port is open, as applications do, beginning
+    # with the port's first open since the workers started.
+    for _ in 1 2 3; do
+        transfer portara send 921600 0 "$far_pty" \
+            bash -c 'wine "$1" "$4" COM6 "$2" "$5" "$3" "$6"' _ "$combench" "$data_win" $stall_ms
+    done
+    for baud in 921600 9600; do
+        for direction in send recv; do
+            transfer portara $direction $baud 1000 "$far_pty" \
+                bash -c 'wine "$1" "$4" COM6 "$2" "$5" "$3" "$6"' _ "$combench" "$data_win" $stall_ms
+        done
+    done
+    echo "   baud indexes the device server was told: $(grep -o 'MSG_BAUD [0-9a-f]*' "$work/pty.log" |
+        awk '{print $2}' | sort -u | tr '\n' ' ')"
+    stop_workers
+    [ "${BENCH_IDLE:-1}" = 1 ] || exit 0
+
+    echo "== Wine side: 256 configured ports, no application open"
+    start=$(date +%s)
+    configure_slots 2 254 7 "$echo_port" 0 || fail "configuring 254 more slots failed"
+    wine "$build/tools/ptadrv/ptadrv.exe" add 254 || fail "the bus refused the ports"
+    if wait_for_serial_ports 256 150; then
+        echo "   the bus brought up 256 ports in $(( $(date +%s) - start )) s"
+    else
+        echo "   the bus brought up only $(serial_port_count) ports in $(( $(date +%s) - start )) s"
+    fi
+    echo "ports-up count=$(serial_port_count) seconds=$(( $(date +%s) - start ))" >>"$work/figures"
+    cpu_sample "256ports-no-runner"
+    start=$(date +%s)
+    start_workers 256 || echo "   only $(tr -d '\r' <"$work/workers.log" | grep -c ' running$') workers are running"
+    echo "   $(tr -d '\r' <"$work/workers.log" | grep -c ' running$') workers running after $(( $(date +%s) - start )) s"
+    sleep 3
+    cpu_sample "256ports-runner"
+    stop_workers
+    exit 0
+fi
+
+# ---------------------------------------------------------------------------------------
+# Outside: the data, the baseline, then the Wine side in a prefix of its own.
+"$root/scripts/deps.sh" || exit 1
+for f in "$PTA_DEVSERVER" "$root/build/native/tools/combench/combench" \
+         "$root/build/win64/tools/combench/combench.exe"; do
+    [ -x "$f" ] || [ -f "$f" ] || fail "missing $f (make build)"
+done
+source "$root/scripts/scratch-prefix.sh"   # its EXIT trap removes the prefix
+work=$scratch_dir/bench
+mkdir -p "$work"
+: >"$work/figures"
+base_pids=()
+finish_outside() {
+    local pid
+    for pid in "${base_pids[@]}"; do kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+    rm -rf "$scratch_dir"
+}
+trap finish_outside EXIT
+echo "Portara benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores," \
+     "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Random data, but none of the in-band message starts of the link (0x7F 0xFE and a
+# command letter): those are messages by definition, not data, on either path.
+for _ in $(seq 50); do
+    head -c "$bytes" /dev/urandom >"$work/data"
+    LC_ALL=C grep -qaP '\x7f\xfe[AELMSmp]' "$work/data" || break
+done
+
+echo "== Baseline: a Linux pty bridged by socat to TCP, the same device server beyond"
+combench_native=$root/build/native/tools/combench/combench
+# bridge LOG ARGS...: a device server with ARGS and socat bridging a new pty to it; sets
+# bridge_pty (the pty the client opens).
+bridge() {
+    local log=$1
+    shift
+    devserver_start "$work/$log" /dev/null --alive 0 --lifetime 60000 "$@" || fail "device server did not start"
+    base_pids+=("$devserver_pid")
+    bridge_pty=$work/$log.pty
+    timeout 70 socat PTY,link="$bridge_pty",rawer TCP:127.0.0.1:"$devserver_port" >"$work/$log.socat" 2>&1 &
+    base_pids+=("$!")
+    for _ in $(seq 50); do [ -e "$bridge_pty" ] && break; sleep 0.1; done
+    [ -e "$bridge_pty" ] || fail "socat made no pty"
+}
+bridge base-echo.log --echo
+line=$("$combench_native" latency "$bridge_pty" "$round_trips")
+echo "   baseline: $line"
+echo "baseline $line" >>"$work/figures"
+bridge base-pty.log --pty
+far_pty=$(devserver_pty_of "$work/base-pty.log")
+for baud in 921600 9600; do
+    for direction in send recv; do
+        transfer baseline $direction $baud 1000 "$far_pty" \
+            bash -c '"$1" "$4" "$2" "$3" "$5" '"$stall_ms"' "$6"' _ "$combench_native" "$bridge_pty" "$work/data"
+    done
+done
+transfer baseline send 921600 0 "$far_pty" \
+    bash -c '"$1" "$4" "$2" "$3" "$5" '"$stall_ms"' "$6"' _ "$combench_native" "$bridge_pty" "$work/data"
+for pid in "${base_pids[@]}"; do kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+base_pids=()
+
+# The whole Wine side is bounded too: the bench stops everything it started on timeout.
+PORTARA_BENCH_INSIDE=1 PORTARA_BENCH_WORK=$work \
+    timeout 290 "$root/scripts/winebench.sh" bash "$root/scripts/bench.sh"
+inside_rc=$?
+[ $inside_rc -eq 0 ] || echo "bench: the Wine side ended with $inside_rc"
+
+# ---------------------------------------------------------------------------------------
+echo
+echo "== Summary (targets are for comparison only)"
+field() {  # field PATH KIND KEY [MATCH]: a value from the figures file
+    awk -v p="$1" -v k="$2" -v key="$3" -v m="${4:-}" '
+        function all(line, words,   n, w, i) { n = split(words, w, " "); for (i = 1; i <= n; ++i) if (!index(line " ", w[i] " ")) return 0; return 1 }
+        $1 == p && $2 == k && all($0, m) {
+            for (i = 3; i <= NF; ++i) { split($i, kv, "="); if (kv[1] == key) { print kv[2]; exit } } }' \
+        "$work/figures"
+}
+# portara / baseline
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b != "" && b + 0 > 0) printf "%.2fx", a / b; else print "-" }'; }
+printf '%-34s %-14s %-14s %-8s %s\n' figure portara baseline ratio target
+row() { printf '%-34s %-14s %-14s %-8s %s\n' "$1" "${2:--}" "${3:--}" "$(ratio "$2" "$3")" "$4"; }
+# throughput_row TITLE DIRECTION MATCH TARGET: MB/s and whether it arrived intact.
+throughput_row() {
+    local p b pok bok
+    p=$(field portara "$2" MBps "$3")
+    b=$(field baseline "$2" MBps "$3")
+    pok=$(field portara "$2" ack "$3")$(field portara "$2" match "$3")
+    bok=$(field baseline "$2" ack "$3")$(field baseline "$2" match "$3")
+    printf '%-34s %-14s %-14s %-8s %s\n' "$1" "${p:--} ${pok:-?}" "${b:--} ${bok:-?}" \
+        "$(ratio "$p" "$b")" "$4"
+}
+row "round trip median (ms)" "$(field portara latency median_ms)" "$(field baseline latency median_ms)" "<= 3 ms"
+row "round trip 99th percentile (ms)" "$(field portara latency p99_ms)" "$(field baseline latency p99_ms)" ""
+printf '%-34s %-14s %-14s\n' "round trips that lost their byte" "$(field portara latency failed)" "$(field baseline latency failed)"
+for baud in 921600 9600; do
+    index=$([ $baud = 921600 ] && echo 13 || echo 6)
+    for direction in send recv; do
+        what=$([ $direction = send ] && echo "PC -> server" || echo "server -> PC")
+        throughput_row "index $index $what" $direction "baud=$baud settle_ms=1000" \
+            "$([ $index = 13 ] && echo ">= 1 MB/s, intact")"
+    done
+done
+throughput_row "index 13 PC -> server, at open" send "baud=921600 settle_ms=0" ""
+echo "  at open, intact: portara $(grep -c '^portara send .*ack=K.*settle_ms=0 ' "$work/figures") of $(grep -c '^portara send .*settle_ms=0 ' "$work/figures")," \
+     "baseline $(grep -c '^baseline send .*ack=K.*settle_ms=0 ' "$work/figures") of $(grep -c '^baseline send .*settle_ms=0 ' "$work/figures")"
+printf '%-34s %-14s %-14s %-8s %s\n' "256 idle ports, Wine CPU (%core)" "$(field cpu 256ports-runner total)" "" "" "< 2% of one core"
+printf '%-34s %-14s\n' "  same, before the runner started" "$(field cpu 256ports-no-runner total)"
+printf '%-34s %-14s\n' "  prefix with 2 ports, no runner" "$(field cpu prefix-2ports-no-runner total)"
+echo "(throughput in MB/s, MB = 10^6 bytes, of 1 MiB random data; K = the far end got every
+ byte in order, yes = the client did, none = not all of it arrived; transfers start 1 s
+ after the open unless "at open")"
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+exit $inside_rc

@@ -1,0 +1,84 @@
+# Sourced: what the demo, the benchmark and the engine's Wine test share to set up ports
+# against device servers on loopback. The functions that call `wine` run inside
+# scripts/winebench.sh.
+
+# The TCP port a device server chose, from its "listening ADDR PORT" line (waits up to
+# 5 s for it; prints nothing if it never came).
+devserver_port_of() {
+    local log=$1 port=
+    for _ in $(seq 50); do
+        port=$(awk '/^listening/ {print $3; exit}' "$log" 2>/dev/null)
+        [ -n "$port" ] && break
+        sleep 0.1
+    done
+    echo "$port"
+}
+
+# The pty a device server bridges to, from its "pty PATH" line (waits up to 5 s).
+devserver_pty_of() {
+    local log=$1 path=
+    for _ in $(seq 50); do
+        path=$(awk '/^pty / {print $2; exit}' "$log" 2>/dev/null)
+        [ -n "$path" ] && break
+        sleep 0.1
+    done
+    echo "$path"
+}
+
+# devserver_start LOG STDIN ARG...: starts the device server on a free loopback port in
+# the background, its standard input from STDIN (a file or fifo, /dev/null for none) and
+# its output in LOG. Sets devserver_pid and devserver_port; returns 1 if it did not come
+# up. Pass --lifetime so that it stops by itself.
+devserver_start() {
+    local log=$1 input=$2
+    shift 2
+    "${PTA_DEVSERVER:?PTA_DEVSERVER names the device server}" --port 0 "$@" <"$input" >"$log" 2>&1 &
+    devserver_pid=$!
+    devserver_port=$(devserver_port_of "$log")
+    [ -n "$devserver_port" ]
+}
+
+# A Linux path as Windows programs under Wine see it (through the Z: drive).
+wine_path() {
+    echo "Z:$(echo "$1" | tr / '\\')"
+}
+
+# configure_slots FIRST COUNT FIRST_COM TCP_PORT [PROTOCOL]: slots FIRST.. as COM
+# FIRST_COM.., each to a device server at 127.0.0.1:TCP_PORT with protocol code PROTOCOL
+# (0 "COM", 1 "Encryption", 2 "Raw"), written in one registry import.
+configure_slots() {
+    local first=$1 count=$2 com=$3 port=$4 protocol=${5:-0}
+    local file; file=$(mktemp --suffix=.reg)
+    {
+        printf 'REGEDIT4\r\n\r\n'
+        local slot
+        for ((slot = first; slot < first + count; ++slot)); do
+            printf '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kelvor\\Portara\\%04d]\r\n' "$slot"
+            # 127.0.0.1, first octet in the most significant byte.
+            printf '"IPaddress"=dword:7f000001\r\n'
+            printf '"Port"=dword:%08x\r\n' "$port"
+            printf '"ComPort"=dword:%08x\r\n' $((com + slot - first))
+            printf '"Encryption"=dword:%08x\r\n\r\n' "$protocol"
+        done
+    } >"$file"
+    wine reg import "$(wine_path "$file")" >/dev/null 2>&1
+    local rc=$?
+    rm -f "$file"
+    return $rc
+}
+
+# How many of our ports the device map lists (the bus has brought them up).
+serial_port_count() {
+    wine reg query 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' 2>/dev/null | tr -d '\r' | grep -ci ptaser
+}
+
+# wait_for_serial_ports COUNT SECONDS: until the device map lists COUNT of our ports.
+wait_for_serial_ports() {
+    local want=$1 seconds=$2 have=0
+    for _ in $(seq $((seconds * 2))); do
+        have=$(serial_port_count)
+        [ "$have" -ge "$want" ] && return 0
+        sleep 0.5
+    done
+    return 1
+}
