@@ -106,6 +106,15 @@ wait "$server_pid" 2>/dev/null
 server_pid=
 echo
 
+echo "== The control program's main window"
+if "$root/scripts/screenshot.sh" | sed 's/^/   /'; then
+    echo "   (the window shown, and its tray menu open)"
+else
+    echo "   the screenshots could not be made"
+    rc=1
+fi
+echo
+
 if [ $rc -eq 0 ]; then
     echo "== Demo passed: both ports carried the message there and back"
 else
