@@ -1,9 +1,9 @@
 #include "net_tx_ring.h"
 
 #include <stdio.h>
-#include <string.h>
 
 #include "link_channel.h"
+#include "ring_copy.h"
 
 namespace pta {
 namespace protocol {
@@ -32,10 +32,7 @@ NetTxRing::NetTxRing(uint32_t slot)
 bool NetTxRing::Put(const uint8_t* data, uint32_t length)
 {
     if (Free() <= length) return false;
-    const uint32_t first = length < kCapacity - write_ ? length : kCapacity - write_;
-    memcpy(data_ + write_, data, first);
-    memcpy(data_, data + first, length - first);
-    write_ = (write_ + length) % kCapacity;
+    RingCopyIn(data_, kCapacity, &write_, data, length);
     return true;
 }
 
@@ -43,10 +40,7 @@ uint32_t NetTxRing::Take(uint8_t* buffer, uint32_t most)
 {
     const uint32_t used = Used();
     const uint32_t count = most < used ? most : used;
-    const uint32_t first = count < kCapacity - read_ ? count : kCapacity - read_;
-    memcpy(buffer, data_ + read_, first);
-    memcpy(buffer + first, data_, count - first);
-    read_ = (read_ + count) % kCapacity;
+    RingCopyOut(data_, kCapacity, &read_, buffer, count);
     return count;
 }
 
