@@ -251,7 +251,9 @@ void SerialPort::FinishOpen(NtStatus result, NtStatus failStatus)
     channel_.handshakeRequest = nullptr;
 
     if (result != kStatusSuccess) {
-        // The port never reached PORT_OPEN, so no close request goes out.
+        // The port never reached PORT_OPEN, so no close request goes out. Writes queued
+        // while the open was pending never left: they fail with it.
+        CompleteTx(tx_.TakeAll(), TX_CANCELLED);
         CloseLocally();
         host_.Complete(request, failStatus, 0);
         return;
@@ -267,6 +269,8 @@ void SerialPort::FinishOpen(NtStatus result, NtStatus failStatus)
     channel_.applicationOpen = true;
     channel_.application = handle;
     Post(NOTIFY_PORT_OPENED, comNumber_);
+    // Writes queued while the open was pending are there to fetch.
+    if (!tx_.Empty() && channel_.spareEvent) host_.SignalEvent(channel_.spareEvent);
     host_.Complete(request, kStatusSuccess, 0);
 }
 

@@ -12,8 +12,14 @@ IoResult SerialPort::Write(IoHandle* handle, IoRequest* request, const uint8_t* 
 {
     // Writes nobody will carry are accepted and dropped.
     const IoResult dropped = {kStatusSuccess, length};
-    if (poweredDown_ || length == 0 || !ApplicationActive(handle) || state_ != PORT_OPEN)
-        return dropped;
+    if (poweredDown_ || length == 0) return dropped;
+    // A write from the handle whose open is still being answered is queued too: the
+    // system may hand an application its handle before the create has completed here,
+    // and the bytes it writes at once belong to the open that is about to succeed. If
+    // the open fails instead, they are cancelled with it.
+    const bool opening = state_ == PORT_OPENING && channel_.attached &&
+                         channel_.handshake == HANDSHAKE_OPEN && handle == channel_.handshakeHandle;
+    if (!opening && (!ApplicationActive(handle) || state_ != PORT_OPEN)) return dropped;
     if (!tx_.Append(host_, handle, request, data, length)) return dropped;
     // Tells the control program there is something to fetch.
     if (channel_.spareEvent) host_.SignalEvent(channel_.spareEvent);

@@ -219,6 +219,55 @@ TEST_F(DataPath, WritesWithNobodyToCarryThemAreDropped)
     EXPECT_EQ(port.TxPendingBytes(), 0u);
 }
 
+// The system may let an application write before its create has completed here: what the
+// opening handle writes meanwhile is kept for the open, and fetched in order once it is
+// answered. Any other handle's write is still dropped.
+TEST_F(DataPath, WritesWhileTheOpenIsPendingAreKeptForIt)
+{
+    AttachControl();
+    ASSERT_EQ(port.Create(Handle(2), Req(200), false).status, kStatusPending);
+    ASSERT_EQ(port.State(), PORT_OPENING);
+    const int before = host.Signals(FakeHost::kSpareHandle);
+    EXPECT_EQ(port.Write(Handle(3), Req(2), readBuffer, 5).information, 5u);
+    ASSERT_EQ(Write(9000, Req(1)).status, kStatusPending);
+    EXPECT_EQ(port.TxPendingBytes(), 9000u);
+    EXPECT_EQ(host.Signals(FakeHost::kSpareHandle), before + 1);
+    Report(REPORT_OPEN_RESULT, 0, 0);
+    ASSERT_EQ(port.State(), PORT_OPEN);
+    // Told again once the port is open: the first signal may have found nobody fetching.
+    EXPECT_EQ(host.Signals(FakeHost::kSpareHandle), before + 2);
+    EXPECT_EQ(host.Find(Req(1)), nullptr);
+
+    std::vector<uint8_t> sent;
+    for (IoResult r = Fetch(4096); r.information > 0; r = Fetch(4096))
+        sent.insert(sent.end(), buffer.data(), buffer.data() + r.information);
+    EXPECT_EQ(sent, written);
+    ASSERT_NE(host.Find(Req(1)), nullptr);
+    EXPECT_EQ(host.Find(Req(1))->status, kStatusSuccess);
+    EXPECT_EQ(host.Find(Req(1))->information, 9000u);
+}
+
+TEST_F(DataPath, WritesWhileTheOpenIsPendingFailWithIt)
+{
+    for (bool answered : {true, false}) {
+        SCOPED_TRACE(answered ? "refused" : "unanswered");
+        Restart();
+        AttachControl();
+        ASSERT_EQ(port.Create(Handle(2), Req(200), false).status, kStatusPending);
+        ASSERT_EQ(Write(5000, Req(1)).status, kStatusPending);
+        if (answered)
+            Report(REPORT_OPEN_RESULT, 1, 0);
+        else
+            host.Advance(port, 10000);
+        ASSERT_EQ(port.State(), PORT_CLOSED);
+        ASSERT_NE(host.Find(Req(1)), nullptr);
+        EXPECT_EQ(host.Find(Req(1))->status, kStatusCancelled);
+        EXPECT_EQ(host.Find(Req(1))->information, 0u);
+        EXPECT_EQ(port.TxPendingBytes(), 0u);
+        EXPECT_EQ(Fetch(4096).information, 0u);
+    }
+}
+
 TEST_F(DataPath, OutOfMemoryDropsTheWholeWrite)
 {
     OpenPort();

@@ -402,6 +402,54 @@ TEST(Engine, AMegabyteEchoesByteExact)
     }
 }
 
+// An application that writes the moment its open returns, before the worker has even
+// seen the port opened: every byte still goes out, in order. Writes are 64 KiB each, on
+// a thread of their own while the echo is read back; a few opens in a row, with and
+// without setting the port up first.
+TEST(Engine, WritesRightAfterTheOpenAllArrive)
+{
+    struct Case {
+        bool configure;
+        size_t length;
+    } cases[] = {{false, 256 * 1024}, {true, 1 << 20}, {false, 256 * 1024}, {true, 1 << 20}};
+    unsigned seed = 7;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.configure ? "configured, " : "as opened, ") << c.length << " bytes");
+        std::unique_ptr<App> app(new App(5));
+        ASSERT_TRUE(app->Valid()) << GetLastError();
+        if (c.configure) {
+            ASSERT_TRUE(app->Configure(921600));
+        }
+        const std::string data = Pattern(c.length, seed++);
+        struct Writer {
+            App* app;
+            const std::string* data;
+            bool ok = true;
+        } writer{app.get(), &data};
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](LPVOID p) -> DWORD {
+                auto& w = *static_cast<Writer*>(p);
+                for (size_t at = 0; at < w.data->size() && w.ok; at += 65536)
+                    w.ok = w.app->Write(w.data->substr(at, 65536));
+                return 0;
+            },
+            &writer, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        const std::string back = app->Read(data.size(), 60000);
+        EXPECT_EQ(WaitForSingleObject(thread, kWaitMs), WAIT_OBJECT_0);
+        CloseHandle(thread);
+        EXPECT_TRUE(writer.ok);
+        EXPECT_EQ(back.size(), data.size());
+        if (back != data) {
+            size_t at = 0;
+            while (at < back.size() && at < data.size() && back[at] == data[at]) ++at;
+            ADD_FAILURE() << "the echo differs from byte " << at << " on";
+        }
+        ClosePort(app, 0);
+    }
+}
+
 TEST(Engine, KeepAliveLeavesWhenNothingElseIs)
 {
     const size_t mark = ServerLog().size();
