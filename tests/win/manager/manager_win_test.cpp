@@ -25,7 +25,7 @@ using namespace pta;
 
 namespace {
 
-constexpr DWORD kWaitMs = 10000;
+constexpr DWORD kWaitMs = 30000;  // generous: a busy machine slows the open handshake
 const uint32_t kSlots[] = {0, 1};
 const DWORD kComNumbers[] = {5, 6};
 constexpr uint32_t kDeadSlot = 9;
