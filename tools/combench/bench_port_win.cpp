@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "bench_port.h"
+#include "raw_line.h"
 
 namespace combench {
 
@@ -60,21 +61,7 @@ BenchPort* OpenBenchPort(const std::string& name, unsigned baud, std::string& er
         error = "CreateFile failed (" + std::to_string(GetLastError()) + ")";
         return nullptr;
     }
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    bool ok = GetCommState(h, &dcb) != FALSE;
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    ok = ok && SetCommState(h, &dcb);
+    bool ok = SetRawLine(h, baud);
     COMMTIMEOUTS t = {};
     t.ReadIntervalTimeout = MAXDWORD;
     t.ReadTotalTimeoutMultiplier = MAXDWORD;

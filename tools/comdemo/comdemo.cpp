@@ -13,6 +13,8 @@
 
 #include <string>
 
+#include "raw_line.h"
+
 namespace {
 
 constexpr DWORD kEchoWaitMs = 10000;
@@ -51,25 +53,7 @@ std::string ModemLines(DWORD status)
 
 bool Configure(HANDLE port)
 {
-    DCB dcb = {};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(port, &dcb)) {
-        PrintError("GetCommState");
-        return false;
-    }
-    dcb.BaudRate = CBR_115200;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    if (!SetCommState(port, &dcb)) {
+    if (!SetRawLine(port, CBR_115200)) {
         PrintError("SetCommState");
         return false;
     }
