@@ -8,21 +8,23 @@ namespace pta {
 
 constexpr uint32_t kFileDeviceSerialPort = 0x1B;
 
-constexpr uint32_t LinkCode(uint32_t function)
+// A buffered, any-access control code of the serial port device type: the standard
+// serial codes and the private link codes alike.
+constexpr uint32_t SerialPortCode(uint32_t function)
 {
     return CtlCode(kFileDeviceSerialPort, function, kMethodBuffered, kFileAnyAccess);
 }
 
-constexpr uint32_t IOCTL_LINK_PROBE = LinkCode(100);
-constexpr uint32_t IOCTL_LINK_SET_NOTIFY_EVENT = LinkCode(101);
-constexpr uint32_t IOCTL_LINK_SET_SPARE_EVENT = LinkCode(102);
-constexpr uint32_t IOCTL_LINK_START = LinkCode(103);
-constexpr uint32_t IOCTL_LINK_GET_NOTIFICATIONS = LinkCode(110);
-constexpr uint32_t IOCTL_LINK_REPORT = LinkCode(111);
-constexpr uint32_t IOCTL_LINK_FETCH_TX = LinkCode(120);
-constexpr uint32_t IOCTL_LINK_PUT_RX = LinkCode(121);
-constexpr uint32_t IOCTL_LINK_REFRESH_NAMES = LinkCode(130);
-constexpr uint32_t IOCTL_LINK_FORCE_CLOSE = LinkCode(131);
+constexpr uint32_t IOCTL_LINK_PROBE = SerialPortCode(100);
+constexpr uint32_t IOCTL_LINK_SET_NOTIFY_EVENT = SerialPortCode(101);
+constexpr uint32_t IOCTL_LINK_SET_SPARE_EVENT = SerialPortCode(102);
+constexpr uint32_t IOCTL_LINK_START = SerialPortCode(103);
+constexpr uint32_t IOCTL_LINK_GET_NOTIFICATIONS = SerialPortCode(110);
+constexpr uint32_t IOCTL_LINK_REPORT = SerialPortCode(111);
+constexpr uint32_t IOCTL_LINK_FETCH_TX = SerialPortCode(120);
+constexpr uint32_t IOCTL_LINK_PUT_RX = SerialPortCode(121);
+constexpr uint32_t IOCTL_LINK_REFRESH_NAMES = SerialPortCode(130);
+constexpr uint32_t IOCTL_LINK_FORCE_CLOSE = SerialPortCode(131);
 
 // Buffer sizes the control program passes with its requests.
 constexpr uint32_t kNotificationBufferSize = 1024;

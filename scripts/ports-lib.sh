@@ -2,28 +2,23 @@
 # against device servers on loopback. The functions that call `wine` run inside
 # scripts/winebench.sh.
 
-# The TCP port a device server chose, from its "listening ADDR PORT" line (waits up to
-# 5 s for it; prints nothing if it never came).
-devserver_port_of() {
-    local log=$1 port=
+# devserver_line_field LOG PREFIX FIELD: field FIELD of the device server's first line
+# that starts with PREFIX (waits up to 5 s for it; prints nothing if it never came).
+devserver_line_field() {
+    local log=$1 prefix=$2 field=$3 value=
     for _ in $(seq 50); do
-        port=$(awk '/^listening/ {print $3; exit}' "$log" 2>/dev/null)
-        [ -n "$port" ] && break
+        value=$(awk -v p="$prefix" -v f="$field" 'index($0, p) == 1 {print $f; exit}' "$log" 2>/dev/null)
+        [ -n "$value" ] && break
         sleep 0.1
     done
-    echo "$port"
+    echo "$value"
 }
 
-# The pty a device server bridges to, from its "pty PATH" line (waits up to 5 s).
-devserver_pty_of() {
-    local log=$1 path=
-    for _ in $(seq 50); do
-        path=$(awk '/^pty / {print $2; exit}' "$log" 2>/dev/null)
-        [ -n "$path" ] && break
-        sleep 0.1
-    done
-    echo "$path"
-}
+# The TCP port a device server chose, from its "listening ADDR PORT" line.
+devserver_port_of() { devserver_line_field "$1" "listening " 3; }
+
+# The pty a device server bridges to, from its "pty PATH" line.
+devserver_pty_of() { devserver_line_field "$1" "pty " 2; }
 
 # devserver_start LOG STDIN ARG...: starts the device server on a free loopback port in
 # the background, its standard input from STDIN (a file or fifo, /dev/null for none) and

@@ -14,35 +14,30 @@
 namespace pta {
 namespace port {
 
-constexpr uint32_t SerialCode(uint32_t function)
-{
-    return CtlCode(kFileDeviceSerialPort, function, kMethodBuffered, kFileAnyAccess);
-}
-
-constexpr uint32_t IOCTL_SERIAL_SET_BAUD_RATE = SerialCode(1);
-constexpr uint32_t IOCTL_SERIAL_SET_QUEUE_SIZE = SerialCode(2);
-constexpr uint32_t IOCTL_SERIAL_SET_LINE_CONTROL = SerialCode(3);
-constexpr uint32_t IOCTL_SERIAL_SET_BREAK_ON = SerialCode(4);
-constexpr uint32_t IOCTL_SERIAL_SET_TIMEOUTS = SerialCode(7);
-constexpr uint32_t IOCTL_SERIAL_GET_TIMEOUTS = SerialCode(8);
-constexpr uint32_t IOCTL_SERIAL_SET_DTR = SerialCode(9);
-constexpr uint32_t IOCTL_SERIAL_CLR_DTR = SerialCode(10);
-constexpr uint32_t IOCTL_SERIAL_SET_RTS = SerialCode(12);
-constexpr uint32_t IOCTL_SERIAL_CLR_RTS = SerialCode(13);
-constexpr uint32_t IOCTL_SERIAL_GET_WAIT_MASK = SerialCode(16);
-constexpr uint32_t IOCTL_SERIAL_SET_WAIT_MASK = SerialCode(17);
-constexpr uint32_t IOCTL_SERIAL_WAIT_ON_MASK = SerialCode(18);
-constexpr uint32_t IOCTL_SERIAL_PURGE = SerialCode(19);
-constexpr uint32_t IOCTL_SERIAL_GET_BAUD_RATE = SerialCode(20);
-constexpr uint32_t IOCTL_SERIAL_GET_LINE_CONTROL = SerialCode(21);
-constexpr uint32_t IOCTL_SERIAL_GET_CHARS = SerialCode(22);
-constexpr uint32_t IOCTL_SERIAL_SET_CHARS = SerialCode(23);
-constexpr uint32_t IOCTL_SERIAL_GET_HANDFLOW = SerialCode(24);
-constexpr uint32_t IOCTL_SERIAL_SET_HANDFLOW = SerialCode(25);
-constexpr uint32_t IOCTL_SERIAL_GET_MODEMSTATUS = SerialCode(26);
-constexpr uint32_t IOCTL_SERIAL_GET_COMMSTATUS = SerialCode(27);
-constexpr uint32_t IOCTL_SERIAL_GET_STATS = SerialCode(35);
-constexpr uint32_t IOCTL_SERIAL_CLEAR_STATS = SerialCode(36);
+constexpr uint32_t IOCTL_SERIAL_SET_BAUD_RATE = SerialPortCode(1);
+constexpr uint32_t IOCTL_SERIAL_SET_QUEUE_SIZE = SerialPortCode(2);
+constexpr uint32_t IOCTL_SERIAL_SET_LINE_CONTROL = SerialPortCode(3);
+constexpr uint32_t IOCTL_SERIAL_SET_BREAK_ON = SerialPortCode(4);
+constexpr uint32_t IOCTL_SERIAL_SET_TIMEOUTS = SerialPortCode(7);
+constexpr uint32_t IOCTL_SERIAL_GET_TIMEOUTS = SerialPortCode(8);
+constexpr uint32_t IOCTL_SERIAL_SET_DTR = SerialPortCode(9);
+constexpr uint32_t IOCTL_SERIAL_CLR_DTR = SerialPortCode(10);
+constexpr uint32_t IOCTL_SERIAL_SET_RTS = SerialPortCode(12);
+constexpr uint32_t IOCTL_SERIAL_CLR_RTS = SerialPortCode(13);
+constexpr uint32_t IOCTL_SERIAL_GET_WAIT_MASK = SerialPortCode(16);
+constexpr uint32_t IOCTL_SERIAL_SET_WAIT_MASK = SerialPortCode(17);
+constexpr uint32_t IOCTL_SERIAL_WAIT_ON_MASK = SerialPortCode(18);
+constexpr uint32_t IOCTL_SERIAL_PURGE = SerialPortCode(19);
+constexpr uint32_t IOCTL_SERIAL_GET_BAUD_RATE = SerialPortCode(20);
+constexpr uint32_t IOCTL_SERIAL_GET_LINE_CONTROL = SerialPortCode(21);
+constexpr uint32_t IOCTL_SERIAL_GET_CHARS = SerialPortCode(22);
+constexpr uint32_t IOCTL_SERIAL_SET_CHARS = SerialPortCode(23);
+constexpr uint32_t IOCTL_SERIAL_GET_HANDFLOW = SerialPortCode(24);
+constexpr uint32_t IOCTL_SERIAL_SET_HANDFLOW = SerialPortCode(25);
+constexpr uint32_t IOCTL_SERIAL_GET_MODEMSTATUS = SerialPortCode(26);
+constexpr uint32_t IOCTL_SERIAL_GET_COMMSTATUS = SerialPortCode(27);
+constexpr uint32_t IOCTL_SERIAL_GET_STATS = SerialPortCode(35);
+constexpr uint32_t IOCTL_SERIAL_CLEAR_STATS = SerialPortCode(36);
 
 // Wait-mask events.
 constexpr uint32_t EV_RXCHAR = 0x0001;

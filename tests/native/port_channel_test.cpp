@@ -4,7 +4,22 @@
 
 using namespace bench;
 
-using Channel = PortBench;
+// The channel's cases, with one more set-up they share: an open port whose application
+// (handle 2) has a read (request 1) and a wait-on-mask (request 2) pending.
+struct Channel : PortBench {
+    std::vector<uint8_t> waitOutput = std::vector<uint8_t>(4);
+
+    void OpenWithReadAndWaitPending()
+    {
+        OpenPort();
+        SetTimeouts(0, 0, 1000);
+        Set(IOCTL_SERIAL_SET_WAIT_MASK, uint32_t{EV_CTS});
+        ASSERT_EQ(port.Read(Handle(2), Req(1), readBuffer, 4).status, kStatusPending);
+        ASSERT_EQ(port.DeviceControl(Handle(2), Req(2), IOCTL_SERIAL_WAIT_ON_MASK,
+                                     waitOutput.data(), 0, 4).status,
+                  kStatusPending);
+    }
+};
 
 TEST_F(Channel, StartNeedsBothEventsAndAnUnattachedChannel)
 {
@@ -250,13 +265,7 @@ TEST_F(Channel, LostNotificationDoesNotFailTheOperation)
 
 TEST_F(Channel, ForceClose)
 {
-    OpenPort();
-    SetTimeouts(0, 0, 1000);
-    Set(IOCTL_SERIAL_SET_WAIT_MASK, uint32_t{EV_CTS});
-    ASSERT_EQ(port.Read(Handle(2), Req(1), readBuffer, 4).status, kStatusPending);
-    std::vector<uint8_t> out(4);
-    ASSERT_EQ(port.DeviceControl(Handle(2), Req(2), IOCTL_SERIAL_WAIT_ON_MASK, out.data(), 0, 4).status,
-              kStatusPending);
+    ASSERT_NO_FATAL_FAILURE(OpenWithReadAndWaitPending());
     ASSERT_EQ(Write(8, Req(3)).status, kStatusPending);
 
     EXPECT_EQ(Ioctl(Handle(1), IOCTL_LINK_FORCE_CLOSE, nullptr, 0, 0).status, kStatusSuccess);
@@ -402,13 +411,7 @@ TEST_F(Channel, OpenResetsWhatAnEarlierApplicationLeft)
 
 TEST_F(Channel, CleanupCancelsEverythingTheHandleLeftPending)
 {
-    OpenPort();
-    SetTimeouts(0, 0, 1000);
-    Set(IOCTL_SERIAL_SET_WAIT_MASK, uint32_t{EV_CTS});
-    ASSERT_EQ(port.Read(Handle(2), Req(1), readBuffer, 4).status, kStatusPending);
-    std::vector<uint8_t> out(4);
-    ASSERT_EQ(port.DeviceControl(Handle(2), Req(2), IOCTL_SERIAL_WAIT_ON_MASK, out.data(), 0, 4).status,
-              kStatusPending);
+    ASSERT_NO_FATAL_FAILURE(OpenWithReadAndWaitPending());
     ASSERT_EQ(Write(5000, Req(3)).status, kStatusPending);
     ASSERT_EQ(Write(10, Req(4)).status, kStatusPending);
     EXPECT_EQ(Fetch(4096).information, 4096u);  // part of the first write went out

@@ -24,6 +24,7 @@
 #include "common_control.h"
 #include "driver_fixture.h"
 #include "port_worker.h"
+#include "raw_line.h"
 
 using namespace pta;
 
@@ -207,16 +208,7 @@ public:
 
     bool Configure(DWORD baud)
     {
-        DCB dcb = {};
-        dcb.DCBlength = sizeof dcb;
-        if (!GetCommState(h_, &dcb)) return false;
-        dcb.BaudRate = baud;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        dcb.fDtrControl = DTR_CONTROL_ENABLE;
-        dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        if (!SetCommState(h_, &dcb)) return false;
+        if (!SetRawLine(h_, baud)) return false;
         // A read returns what is there after 50 ms of quiet, or when it is full.
         COMMTIMEOUTS t = {};
         t.ReadIntervalTimeout = 50;
