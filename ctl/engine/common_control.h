@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -89,6 +90,12 @@ public:
     int ForceClosePort(int slot, const char* comName);
     // Publishes the main window to a later copy of the program.
     void SetMainWindow(HWND window);
+    // Told on a worker's thread when an application opens or closes a slot's port; given
+    // to every worker that StartPorts creates afterwards.
+    void SetSlotOpenCallback(std::function<void(uint32_t slot, bool open)> callback)
+    {
+        slotOpenCallback_ = std::move(callback);
+    }
     // Opens the bus control interface and registers with it (1 at once while open), or
     // unregisters and closes it.
     int BusAttach();
@@ -114,6 +121,7 @@ protected:
     HANDLE section_ = nullptr;
     bool socketsStarted_ = false;
     bool tornDown_ = false;
+    std::function<void(uint32_t, bool)> slotOpenCallback_;
 
 private:
     class ReloadHost;

@@ -104,7 +104,7 @@ int CCommonControl::StartPorts(int rounds)
                 continue;
             }
             ++configured;
-            if (!workers_[slot]) SetWorker(slot, std::unique_ptr<PortWorkerBase>(new PortWorker(slot, *this)));
+            if (!workers_[slot]) SetWorker(slot, std::unique_ptr<PortWorkerBase>(new PortWorker(slot, *this, slotOpenCallback_)));
             auto* worker = dynamic_cast<PortWorker*>(workers_[slot]);
             if (worker && !worker->Running()) {
                 SetWorker(slot, nullptr);  // frees it, which stops it

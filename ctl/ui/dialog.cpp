@@ -54,6 +54,24 @@ void Control::Move(int x, int y, int width, int height)
     SetWindowPos(hwnd_, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// --- ComboBox ---
+
+int ComboBox::Add(const std::string& text, LPARAM number)
+{
+    const int index = static_cast<int>(Send(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    if (index >= 0) Send(CB_SETITEMDATA, static_cast<WPARAM>(index), number);
+    return index;
+}
+
+std::string ComboBox::EntryText(int index) const
+{
+    const LRESULT length = Send(CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
+    if (length < 0) return {};
+    std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
+    Send(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(buffer.data()));
+    return buffer.data();
+}
+
 // --- Dialog ---
 
 namespace {

@@ -56,6 +56,20 @@ private:
     HWND hwnd_ = nullptr;
 };
 
+// A combo box: entries with a number attached to each.
+class ComboBox : public Control {
+public:
+    void Clear() { Send(CB_RESETCONTENT); }
+    // Adds an entry (at its sorted place in a sorted box); returns its index.
+    int Add(const std::string& text, LPARAM number = 0);
+    int Count() const { return static_cast<int>(Send(CB_GETCOUNT)); }
+    // The selected index, or -1.
+    int Selected() const { return static_cast<int>(Send(CB_GETCURSEL)); }
+    void Select(int index) { Send(CB_SETCURSEL, static_cast<WPARAM>(index)); }
+    LPARAM Number(int index) const { return Send(CB_GETITEMDATA, static_cast<WPARAM>(index)); }
+    std::string EntryText(int index) const;
+};
+
 class Dialog {
 public:
     explicit Dialog(UINT templateId);
