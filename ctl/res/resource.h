@@ -38,3 +38,10 @@
 #define IDC_CONF_COMMENT1 1037
 #define IDC_CONF_COMMENT2_LABEL 1042
 #define IDC_CONF_COMMENT2 1041
+
+// The monitor page's list.
+#define IDC_MONITOR_LIST 1007
+
+// The image strips of the shared image lists: check boxes and status balls.
+#define IDB_CHECK_IMAGES 132
+#define IDB_STATUS_IMAGES 133

@@ -29,7 +29,7 @@ CComMainDlg* MainWindow()
     return g_mainWindow.load();
 }
 
-CComMainDlg::CComMainDlg(PortManagerAccess& ports) : Dialog(IDD_MAIN_DIALOG), ports_(ports)
+CComMainDlg::CComMainDlg(PortManagerAccess& ports) : Dialog(IDD_MAIN_DIALOG), ports_(ports), sheet_(ports)
 {
     OnMessage(WM_CLOSE, &CComMainDlg::OnClose);
     OnMessage(kTrayCallbackMessage, &CComMainDlg::OnTrayNotify);

@@ -2,7 +2,7 @@
 
 namespace pta::ui {
 
-CComPropertySheet::CComPropertySheet()
+CComPropertySheet::CComPropertySheet(PortManagerAccess& ports) : monitor_(ports)
 {
     AddPage(portList_);
     AddPage(monitor_);

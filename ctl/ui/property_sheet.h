@@ -3,6 +3,7 @@
 #pragma once
 
 #include "dialog.h"
+#include "port_manager_access.h"
 #include "port_install_page.h"
 #include "port_list_page.h"
 #include "port_monitor_page.h"
@@ -21,7 +22,7 @@ enum SheetPageIndex : int {
 
 class CComPropertySheet : public ChildSheet {
 public:
-    CComPropertySheet();
+    explicit CComPropertySheet(PortManagerAccess& ports);
     // The sheet window goes before the pages that answer its page windows.
     ~CComPropertySheet() override { DestroySheet(); }
 

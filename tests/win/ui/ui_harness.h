@@ -17,6 +17,7 @@
 
 #include "bus_contract.h"
 #include "common_control.h"
+#include "dialog.h"
 #include "message_box.h"
 #include "port_manager_access.h"
 #include "registry_layout.h"
@@ -305,5 +306,87 @@ inline void InitControls()
     controls.dwICC = ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
 }
+
+}  // namespace pta_test
+
+namespace pta_test {
+
+// One page of the sheet, in a child sheet of a window of its own, on a thread with its
+// message loop: the way the main window hosts it. Run() executes code on that thread.
+class PageHost {
+public:
+    explicit PageHost(pta::ui::PropertyPage& page) : sheet_(page)
+    {
+        ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        thread_ = std::thread([this] { Loop(); });
+        WaitForSingleObject(ready_, 20000);
+    }
+    ~PageHost()
+    {
+        if (parent_) PostMessageA(parent_, WM_CLOSE, 0, 0);
+        thread_.join();
+        CloseHandle(ready_);
+    }
+    PageHost(const PageHost&) = delete;
+    PageHost& operator=(const PageHost&) = delete;
+
+    HWND Parent() const { return parent_; }
+    HWND Sheet() { return sheet_.Hwnd(); }
+    bool Created() const { return created_; }
+
+    // Runs fn on the page's thread and waits for it.
+    void Run(const std::function<void()>& fn)
+    {
+        SendMessageA(parent_, kRunMessage, 0, reinterpret_cast<LPARAM>(&fn));
+    }
+
+private:
+    static constexpr UINT kRunMessage = WM_APP + 77;
+
+    class OnePageSheet : public pta::ui::ChildSheet {
+    public:
+        explicit OnePageSheet(pta::ui::PropertyPage& page) { AddPage(page); }
+        ~OnePageSheet() override { DestroySheet(); }
+    };
+
+    static LRESULT CALLBACK ParentProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR)
+    {
+        if (message == kRunMessage) {
+            (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            return 0;
+        }
+        if (message == WM_CLOSE) {
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefSubclassProc(hwnd, message, wParam, lParam);
+    }
+
+    void Loop()
+    {
+        parent_ = CreateWindowExA(WS_EX_CONTROLPARENT, "STATIC", "page host", WS_POPUP | WS_VISIBLE | WS_CAPTION,
+                                  0, 0, 1000, 700, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        SetWindowSubclass(parent_, ParentProc, 0, 0);
+        created_ = sheet_.CreateChild(parent_);
+        if (created_) SetWindowPos(sheet_.Hwnd(), nullptr, 0, 0, 980, 660, SWP_NOZORDER);
+        SetEvent(ready_);
+        MSG msg;
+        while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+            if (!IsDialogMessageA(sheet_.Hwnd(), &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+        sheet_.DestroySheet();
+        DestroyWindow(parent_);
+    }
+
+    OnePageSheet sheet_;
+    HWND parent_ = nullptr;
+    bool created_ = false;
+    HANDLE ready_ = nullptr;
+    std::thread thread_;
+};
 
 }  // namespace pta_test
