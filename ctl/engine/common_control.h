@@ -108,7 +108,9 @@ protected:
 
     // Reads with the outcome told apart: a missing value, or one that cannot be used.
     ValueRead ReadDwordValue(const char* subkey, const char* name, DWORD* value);
-    // Text of at most bufferBytes - 1 bytes; REG_SZ, and also REG_MULTI_SZ when allowed.
+    // Text of at most bufferBytes - 1 bytes; REG_SZ, and also REG_MULTI_SZ when allowed. A
+    // value that is too long, lacks its zero or is of another string or binary type is
+    // Unusable, and `text` still gets what it holds up to its first zero (cut likewise).
     ValueRead ReadTextValue(const char* subkey, const char* name, DWORD bufferBytes,
                             bool multiString, std::string* text);
 

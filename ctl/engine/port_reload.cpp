@@ -15,22 +15,15 @@ std::string ComChangeMessage(const char* format, uint32_t oldNumber, uint32_t ne
 
 namespace {
 
-// Reads a keep-alive time, storing the default when the value is missing. The default is
-// used even if storing it fails: the worker falls back to the same value.
-bool ReadAlive(PortReloadHost& host, uint32_t slot, const char* name, uint32_t fallback,
+// Reads a keep-alive time, storing the default when the value is missing or cannot be
+// used. The default is used even if storing it fails: the worker falls back to the same
+// value.
+void ReadAlive(PortReloadHost& host, uint32_t slot, const char* name, uint32_t fallback,
                uint32_t& value)
 {
-    switch (host.ReadSlotDword(slot, name, value)) {
-    case ValueRead::Present:
-        return true;
-    case ValueRead::Missing:
-        host.WriteSlotDword(slot, name, fallback);
-        value = fallback;
-        return true;
-    case ValueRead::Unusable:
-        break;
-    }
-    return false;
+    if (host.ReadSlotDword(slot, name, value) == ValueRead::Present) return;
+    host.WriteSlotDword(slot, name, fallback);
+    value = fallback;
 }
 
 // Applies a COM number change made outside the program; returns the number to list.
@@ -57,8 +50,8 @@ bool ReadSlot(PortReloadHost& host, uint32_t slot, PortSettings& settings)
     }
 
     uint32_t aliveRx = 0, aliveTx = 0;
-    if (!ReadAlive(host, slot, AliveRxTimerValue, kKeepAliveShort.RxMs, aliveRx)) return false;
-    if (!ReadAlive(host, slot, AliveTxTimerValue, AliveTxFor(aliveRx), aliveTx)) return false;
+    ReadAlive(host, slot, AliveRxTimerValue, kKeepAliveShort.RxMs, aliveRx);
+    ReadAlive(host, slot, AliveTxTimerValue, AliveTxFor(aliveRx), aliveTx);
 
     uint32_t comPort = 0;
     const struct {
@@ -70,12 +63,29 @@ bool ReadSlot(PortReloadHost& host, uint32_t slot, PortSettings& settings)
         {TcpPortValue, &settings.TcpPort},
         {ComPortValue, &comPort},
     };
+    bool comPortUnusable = false;
     for (const auto& r : required) {
-        if (host.ReadSlotDword(slot, r.name, *r.value) != ValueRead::Present) return false;
+        switch (host.ReadSlotDword(slot, r.name, *r.value)) {
+        case ValueRead::Present:
+            break;
+        case ValueRead::Missing:
+            return false;
+        case ValueRead::Unusable:
+            *r.value = 0;
+            comPortUnusable = r.value == &comPort;
+            break;
+        }
+    }
+    if (comPortUnusable) {
+        // The name Windows gave the port is the number it goes by.
+        if (!current) return false;
+        host.WriteSlotDword(slot, ComPortValue, *current);
+        comPort = *current;
     }
 
-    // Missing comments are created empty; the slot is listed from the next reload on.
-    bool created = false, usable = true;
+    // Missing comments are created empty; the slot is listed from the next reload on. An
+    // unusable one is stored again with what could be read of it.
+    bool created = false;
     const struct {
         const char* name;
         std::string* text;
@@ -89,11 +99,12 @@ bool ReadSlot(PortReloadHost& host, uint32_t slot, PortSettings& settings)
             created = true;
             break;
         case ValueRead::Unusable:
-            usable = false;
+            *c.text = CutComment(*c.text);
+            host.WriteSlotString(slot, c.name, *c.text);
             break;
         }
     }
-    if (created || !usable) return false;
+    if (created) return false;
 
     settings.PortNumber = slot;
     settings.ComNumber =

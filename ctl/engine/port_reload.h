@@ -13,8 +13,9 @@
 
 namespace pta {
 
-// How a value read ended. Only a missing value is ever created; a value of the wrong
-// type, size or form is left untouched and its slot is not listed.
+// How a value read ended. A value of the wrong type, size or form is Unusable; a reader
+// of text still hands over what it could read of it (up to its first zero, cut to the
+// buffer), so that the text can be kept when the value is repaired.
 enum class ValueRead { Present, Missing, Unusable };
 
 // Shown when Device Manager renamed a port that an application has open (old, new).
@@ -50,7 +51,12 @@ public:
 };
 
 // Reads every listed slot into a new map (slots ascending). Returns 1 if at least one port
-// entered it, else 0.
+// entered it, else 0. A value that is there but cannot be used never hides its port: a
+// keep-alive time is stored again with its default and a comment with the text that could
+// be read of it (both as a missing one would be); the address, TCP port and protocol are
+// listed as 0, which is what the worker connects with, and left for the user to correct;
+// a COM number is taken from the port's name when Windows has one (else, as when it is
+// missing, the port cannot be named and is not listed).
 int BuildPortConfigMap(PortReloadHost& host, PortConfigMap& map);
 
 // The message text for a COM number change.

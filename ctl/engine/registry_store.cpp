@@ -74,16 +74,29 @@ ValueRead CCommonControl::ReadTextValue(const char* subkey, const char* name, DW
     text->clear();
     HKEY key;
     if (OpenForRead(subkey, &key) != ERROR_SUCCESS) return ValueRead::Unusable;
-    std::string buffer(bufferBytes, '\0');
-    DWORD length = bufferBytes, type = REG_NONE;
-    ValueRead read = Query(key, name, reinterpret_cast<BYTE*>(&buffer[0]), &length, &type);
-    if (read != ValueRead::Present) return read;
-    if (type != REG_SZ && !(multiString && type == REG_MULTI_SZ)) return ValueRead::Unusable;
-    // The text ends at its first zero, which must lie within the stored bytes.
-    const size_t end = buffer.find('\0');
-    if (end >= length) return ValueRead::Unusable;
-    text->assign(buffer, 0, end);
-    return ValueRead::Present;
+    // The whole value is read, even one longer than the buffer, so that an unusable
+    // value still gives the text it holds.
+    DWORD length = 0, type = REG_NONE;
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, nullptr, &length);
+    std::string buffer(length > bufferBytes ? length : bufferBytes, '\0');
+    if (rc == ERROR_SUCCESS) {
+        length = static_cast<DWORD>(buffer.size());
+        rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&buffer[0]), &length);
+    }
+    RegCloseKey(key);
+    if (rc == ERROR_FILE_NOT_FOUND) return ValueRead::Missing;
+    if (rc != ERROR_SUCCESS) return ValueRead::Unusable;
+    // The text ends at its first zero, which must lie within the stored bytes and the
+    // buffer.
+    const size_t zero = buffer.find('\0');
+    const bool textType = type == REG_SZ || (multiString && type == REG_MULTI_SZ);
+    const bool stringLike = textType || type == REG_EXPAND_SZ || type == REG_MULTI_SZ || type == REG_BINARY;
+    if (stringLike) {
+        size_t end = zero < length ? zero : length;
+        if (end > bufferBytes - 1) end = bufferBytes - 1;
+        text->assign(buffer, 0, end);
+    }
+    return textType && length <= bufferBytes && zero < length ? ValueRead::Present : ValueRead::Unusable;
 }
 
 int CCommonControl::WriteDword(const char* subkey, const char* name, DWORD value)
@@ -116,7 +129,9 @@ int CCommonControl::WriteString(const char* subkey, const char* name, const char
 
 int CCommonControl::ReadString(const char* subkey, const char* name, std::string* text)
 {
-    return ReadTextValue(subkey, name, kCommentBytes, true, text) == ValueRead::Present ? 1 : 0;
+    if (ReadTextValue(subkey, name, kCommentBytes, true, text) == ValueRead::Present) return 1;
+    text->clear();
+    return 0;
 }
 
 int CCommonControl::KeyExists(const char* subkey)

@@ -139,14 +139,19 @@ public:
         FakeSlot& s = slots[slot];
         if (name == std::string(ComPortValue) && !s.comPortWriteOk) return false;
         s.dwords[name] = value;
+        s.odd.erase(name);
         return true;
     }
     ValueRead ReadSlotString(uint32_t slot, const char* name, std::string& text) override
     {
         text.clear();
         FakeSlot& s = slots[slot];
-        if (s.odd.count(name)) return ValueRead::Unusable;
         auto it = s.strings.find(name);
+        if (s.odd.count(name)) {
+            // What a reader gets of an unusable text: its bytes, uncut.
+            if (it != s.strings.end()) text = it->second;
+            return ValueRead::Unusable;
+        }
         if (it == s.strings.end()) return ValueRead::Missing;
         text = it->second;
         return ValueRead::Present;
@@ -155,6 +160,7 @@ public:
     {
         writes.push_back(std::to_string(slot) + ":" + name);
         slots[slot].strings[name] = text;
+        slots[slot].odd.erase(name);
         return true;
     }
     bool PortInUse(uint32_t slot) override { return slots[slot].inUse; }
@@ -248,36 +254,99 @@ TEST(Reload, MissingKeepAliveTimesAreStoredAsAPair)
     }
 }
 
-TEST(Reload, MissingOrOddValuesLeaveTheSlotOutAndWriteNothing)
+TEST(Reload, MissingRequiredValuesLeaveTheSlotOutAndWriteNothing)
 {
     const char* required[] = {EncryptionValue, IpAddressValue, TcpPortValue, ComPortValue};
     for (const char* name : required) {
-        for (bool odd : {false, true}) {
-            FakeHost host;
-            FakeSlot& s = host.Complete(0, 5);
-            s.portName = "COM8";  // a pending change must not be applied either
-            if (odd)
-                s.odd.insert(name);
-            else
-                s.dwords.erase(name);
-            PortConfigMap map;
-            EXPECT_EQ(0, BuildPortConfigMap(host, map)) << name;
-            EXPECT_TRUE(host.writes.empty()) << name;
-            EXPECT_TRUE(s.refreshed.empty()) << name;
-        }
-    }
-}
-
-TEST(Reload, OddKeepAliveOrCommentIsNotReplaced)
-{
-    const char* names[] = {AliveRxTimerValue, AliveTxTimerValue, Comment1Value, Comment2Value};
-    for (const char* name : names) {
         FakeHost host;
-        host.Complete(0, 5).odd.insert(name);
+        FakeSlot& s = host.Complete(0, 5);
+        s.portName = "COM8";  // a pending change must not be applied either
+        s.dwords.erase(name);
         PortConfigMap map;
         EXPECT_EQ(0, BuildPortConfigMap(host, map)) << name;
         EXPECT_TRUE(host.writes.empty()) << name;
+        EXPECT_TRUE(s.refreshed.empty()) << name;
     }
+}
+
+// A value that is there but cannot be used never hides the port: what has a default is
+// stored again, what has none is shown as the worker uses it (0) and left to the user.
+TEST(Reload, UnusableValuesNeverHideThePort)
+{
+    const struct {
+        const char* name;
+        std::vector<std::string> writes;
+        uint32_t protocol, ip, tcpPort, aliveShort;
+    } cases[] = {
+        {EncryptionValue, {}, 0, 0x0A000001, 4001, 0},
+        {IpAddressValue, {}, 1, 0, 4001, 0},
+        {TcpPortValue, {}, 1, 0x0A000001, 0, 0},
+        {AliveRxTimerValue, {"0:AliveRxTimer"}, 1, 0x0A000001, 4001, 1},
+        {AliveTxTimerValue, {"0:AliveTxTimer"}, 1, 0x0A000001, 4001, 0},
+        {Comment1Value, {"0:Comment_1"}, 1, 0x0A000001, 4001, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeHost host;
+        FakeSlot& s = host.Complete(0, 5);
+        s.odd.insert(c.name);
+        PortConfigMap map;
+        EXPECT_EQ(1, BuildPortConfigMap(host, map));
+        ASSERT_EQ(1u, map.count(5));
+        const PortSettings& p = map.at(5);
+        EXPECT_EQ(c.protocol, p.Protocol);
+        EXPECT_EQ(c.ip, p.IpAddress);
+        EXPECT_EQ(c.tcpPort, p.TcpPort);
+        EXPECT_EQ(c.aliveShort, p.AliveRxShort);
+        EXPECT_EQ("first", p.Comment1);
+        EXPECT_EQ(c.writes, host.writes);
+        EXPECT_TRUE(host.messages.empty());
+        // A repaired value needs nothing more at the next reload.
+        host.writes.clear();
+        EXPECT_EQ(1, BuildPortConfigMap(host, map));
+        EXPECT_TRUE(host.writes.empty());
+    }
+    // Repaired keep-alive times are the default pair.
+    FakeHost host;
+    FakeSlot& s = host.Complete(0, 5);
+    s.odd = {AliveRxTimerValue, AliveTxTimerValue};
+    PortConfigMap map;
+    EXPECT_EQ(1, BuildPortConfigMap(host, map));
+    EXPECT_EQ(7000u, s.dwords[AliveRxTimerValue]);
+    EXPECT_EQ(2500u, s.dwords[AliveTxTimerValue]);
+}
+
+TEST(Reload, UnusableComPortIsTakenFromThePortName)
+{
+    FakeHost host;
+    FakeSlot& s = host.Complete(2, 5);
+    s.odd.insert(ComPortValue);
+    s.portName = "COM9";
+    PortConfigMap map;
+    EXPECT_EQ(1, BuildPortConfigMap(host, map));
+    ASSERT_EQ(1u, map.count(9));
+    EXPECT_EQ(9u, s.dwords[ComPortValue]);
+    EXPECT_TRUE(s.refreshed.empty());  // the port already goes by that name
+    EXPECT_TRUE(host.messages.empty());
+
+    // Without a name the port cannot be named: left out, as with a missing number.
+    FakeHost nameless;
+    nameless.Complete(2, 5).odd.insert(ComPortValue);
+    EXPECT_EQ(0, BuildPortConfigMap(nameless, map));
+    EXPECT_TRUE(nameless.writes.empty());
+}
+
+TEST(Reload, UnusableCommentKeepsWhatCouldBeReadOfIt)
+{
+    FakeHost host;
+    FakeSlot& s = host.Complete(0, 5);
+    s.odd.insert(Comment2Value);
+    s.strings[Comment2Value] = std::string(70, 'c');  // what the reader got of it
+    PortConfigMap map;
+    EXPECT_EQ(1, BuildPortConfigMap(host, map));
+    EXPECT_EQ(std::string(63, 'c'), map.at(5).Comment2);
+    EXPECT_EQ(std::string(63, 'c'), s.strings[Comment2Value]);
+    EXPECT_EQ("first", map.at(5).Comment1);
 }
 
 TEST(Reload, MissingCommentsAreCreatedAndListedNextTime)

@@ -149,15 +149,58 @@ TEST_F(ReloadTest, MissingCommentIsCreatedAndListedAtTheNextReload)
     EXPECT_EQ("a comment", control_.Ports().at(42).Comment2);
 }
 
-TEST_F(ReloadTest, OddValueLeavesTheSlotOutUntouched)
+TEST_F(ReloadTest, UnusableValuesNeverHideThePort)
 {
+    const std::string longText(80, 'x');
+    const std::string unterminated = std::string(63, 'u') + "!";  // 64 bytes, no zero
+    const DWORD number = 7;
+    const struct {
+        const char* what;
+        const char* name;
+        DWORD type;
+        const void* data;
+        DWORD size;
+        DWORD storedType;  // the type the value has after the reload
+        std::string comment1;
+        uint32_t ip;
+    } cases[] = {
+        {"keep-alive as text", AliveRxTimerValue, REG_SZ, "25000", 6, REG_DWORD, "a comment", 0xC0A80001},
+        {"comment too long", Comment1Value, REG_MULTI_SZ, longText.c_str(), 81, REG_MULTI_SZ, std::string(63, 'x'),
+         0xC0A80001},
+        {"comment without its zero", Comment1Value, REG_MULTI_SZ, unterminated.c_str(), 64, REG_MULTI_SZ,
+         std::string(63, 'u'), 0xC0A80001},
+        {"comment as a number", Comment1Value, REG_DWORD, &number, 4, REG_MULTI_SZ, "", 0xC0A80001},
+        {"address as text", IpAddressValue, REG_SZ, "10.0.0.1", 9, REG_SZ, "a comment", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ConfigureSlot(250, 43);
+        SetRaw(SlotSubkey(250), c.name, c.type, c.data, c.size);
+        ASSERT_EQ(1, Reload());
+        ASSERT_EQ(1u, control_.Ports().count(43));
+        const PortSettings& s = control_.Ports().at(43);
+        EXPECT_EQ(c.comment1, s.Comment1);
+        EXPECT_EQ(c.ip, s.IpAddress);
+        DWORD type = 0;
+        std::string raw;
+        ASSERT_TRUE(GetRaw(SlotSubkey(250), c.name, &type, &raw));
+        EXPECT_EQ(c.storedType, type);
+        if (c.name == std::string(Comment1Value)) {
+            EXPECT_EQ(kCommentBytes, raw.size());
+            std::string comment;
+            EXPECT_EQ(1, control_.ReadString(SlotSubkey(250).c_str(), Comment1Value, &comment));
+            EXPECT_EQ(c.comment1, comment);
+        }
+        EXPECT_TRUE(shown_.empty());
+    }
+    // A keep-alive time is stored again as the default.
+    DWORD rx = 0;
     ConfigureSlot(250, 43);
-    SetRaw(SlotSubkey(250), AliveRxTimerValue, REG_SZ, "7000", 5);
-    EXPECT_EQ(0, Reload());
-    DWORD type = 0;
-    std::string raw;
-    ASSERT_TRUE(GetRaw(SlotSubkey(250), AliveRxTimerValue, &type, &raw));
-    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    SetRaw(SlotSubkey(250), AliveRxTimerValue, REG_BINARY, "\x01\x02", 2);
+    ASSERT_EQ(1, Reload());
+    EXPECT_EQ(1, control_.ReadDword(SlotSubkey(250).c_str(), AliveRxTimerValue, &rx));
+    EXPECT_EQ(7000u, rx);
+    EXPECT_EQ(1u, control_.Ports().at(43).AliveRxShort);
 }
 
 TEST_F(ReloadTest, ComNumberChangeIsAppliedWhenThePortIsClosed)
