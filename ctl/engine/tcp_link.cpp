@@ -55,9 +55,11 @@ uint32_t TcpConnect(uint32_t ipAddress, uint16_t port, const std::atomic<bool>* 
     if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
         error = static_cast<uint32_t>(WSAGetLastError());
         if (error == WSAEWOULDBLOCK) {
-            // Waits in short slices, so that a stop is not held up by a slow network.
+            // Waits in short slices, so that a stop is not held up by a slow network. The
+            // time-out is measured by the clock: a slice may last longer than asked.
             error = WSAETIMEDOUT;
-            for (uint32_t waited = 0; waited < kConnectTimeoutMs; waited += 10) {
+            const ULONGLONG start = GetTickCount64();
+            while (GetTickCount64() - start < kConnectTimeoutMs) {
                 if (abandon && abandon->load()) break;
                 const int r = Select(s, true, true, 10000);
                 if (r < 0) {
