@@ -13,11 +13,11 @@ deps:
 
 build: $(addprefix build-,$(PRESETS))
 
-$(addprefix build-,$(PRESETS)): build-%: deps
+$(addprefix build-,$(PRESETS) fuzz): build-%: deps
 	cmake --preset $* >/dev/null
 	cmake --build --preset $*
 
-test: build
+test: build build-fuzz
 	scripts/run-tests.sh
 
 demo: build

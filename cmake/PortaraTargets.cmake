@@ -30,6 +30,22 @@ function(pta_add_test name)
     add_test(NAME ${name} COMMAND ${name})
 endfunction()
 
+# A libFuzzer target with AddressSanitizer and UndefinedBehaviorSanitizer, built only in a
+# clang tree (the fuzz preset); scripts/fuzz.sh runs every one of them.
+function(pta_add_fuzz name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;INCLUDES" ${ARGN})
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${ARG_INCLUDES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined
+        -fno-sanitize-recover=all -fno-exceptions -fno-rtti)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+    pta_warnings(${name})
+endfunction()
+
 # Kernel-mode compile flags, for drivers and for code checked in kernel mode.
 function(pta_kernel_flags target)
     target_include_directories(${target} SYSTEM PRIVATE ${PTA_DDK_INCLUDE_DIR})

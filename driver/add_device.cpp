@@ -62,6 +62,7 @@ extern "C" NTSTATUS NTAPI PtaAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo
     ext->Pdo = pdo;
     ext->DeviceName = deviceName;
     ext->ChildIndex = index;
+    KeInitializeEvent(&ext->NamesLock, SynchronizationEvent, TRUE);
 
     ext->DevicePowerState = kPowerD0;
     POWER_STATE power;
@@ -78,7 +79,10 @@ extern "C" NTSTATUS NTAPI PtaAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT pdo
     ext->PnpState = pta::PNP_NOT_STARTED;
     ext->PreviousPnpState = pta::PNP_NOT_STARTED;
 
-    status = CreatePortNames(ext);
+    {
+        NamesGuard names(ext);
+        status = CreatePortNames(ext);
+    }
     if (!NT_SUCCESS(status)) {
         DiscardDevice(ext);
         return status;

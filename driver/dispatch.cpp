@@ -88,9 +88,11 @@ NTSTATUS Serve(PDEVICE_OBJECT device, PIRP irp, Call call)
 
     IoResult result;
     bool cancelled = false;
+    uint32_t refreshes = 0;
     {
         PortLock lock(ext);
         result = call(lock.Port());
+        refreshes = ext->Host.TakeRefreshes();
         if (result.status == pta::kStatusPending) {
             IoMarkIrpPending(irp);
             *CompletionTurns(irp) = 0;
@@ -101,6 +103,9 @@ NTSTATUS Serve(PDEVICE_OBJECT device, PIRP irp, Call call)
             }
         }
     }
+    // The names change before the request that asked for it completes, under the remove
+    // lock it holds.
+    if (refreshes != 0) RefreshPortNames(ext, refreshes);
     if (result.status != pta::kStatusPending) {
         CompleteRequest(irp, result.status, result.information);
         IoReleaseRemoveLock(&ext->RemoveLock, irp);

@@ -65,7 +65,11 @@ NTSTATUS QueryHardwareIds(DeviceExtension* ext, PIRP irp)
         edited = static_cast<PWCH>(ExAllocatePoolWithTag(PagedPool, units * sizeof(WCHAR), kPoolTag));
         status = edited != nullptr ? STATUS_SUCCESS : STATUS_INSUFFICIENT_RESOURCES;
     }
-    if (!NT_SUCCESS(status)) return CompleteRequest(irp, status, irp->IoStatus.Information);
+    if (!NT_SUCCESS(status)) {
+        // Nobody frees a list handed up with a failure: it goes here.
+        if (list != nullptr) ExFreePool(list);
+        return CompleteRequest(irp, status, 0);
+    }
 
     pta::AppendToMultiSz(edited, units, list, id);
     // The list handed up is freed by the Plug and Play manager, with ExFreePool.
@@ -96,8 +100,12 @@ NTSTATUS StopOrRemove(DeviceExtension* ext, PIRP irp, UCHAR minor)
         IoReleaseRemoveLock(&ext->RemoveLock, irp);
         return d.status;
     }
-    if (d.disableInterface) DisableComInterface(ext);
-    if (d.stopPort) StopPort(ext);
+    {
+        // No name refresh runs between the interface going and the port stopping.
+        NamesGuard names(ext);
+        if (d.disableInterface) DisableComInterface(ext);
+        if (d.stopPort) StopPort(ext);
+    }
     SetStates(ext, d.next);
     if (d.setStatus) irp->IoStatus.Status = d.status;
 
@@ -109,7 +117,10 @@ NTSTATUS StopOrRemove(DeviceExtension* ext, PIRP irp, UCHAR minor)
 
     IoReleaseRemoveLockAndWait(&ext->RemoveLock, irp);
     DestroyPort(ext);
-    RemovePortNames(ext);
+    {
+        NamesGuard names(ext);
+        RemovePortNames(ext);
+    }
     FreeDeviceStrings(ext);
     PDEVICE_OBJECT lower = ext->LowerDevice;
     const NTSTATUS status = PassDown(ext, irp);

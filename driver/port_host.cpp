@@ -12,7 +12,7 @@ void KernelPortHost::Initialize(DeviceExtension* ext)
     KeQueryPerformanceCounter(&frequency_);
     InitializeListHead(&completions_);
     childHandleClosed_ = false;
-    refreshNames_ = false;
+    refreshes_ = 0;
     offeredHandle_ = 0;
     offeredEvent_ = nullptr;
     for (uint32_t t = 0; t < pta::port::kPortTimerCount; ++t) armed_[t] = false;
@@ -94,6 +94,5 @@ void KernelPortHost::TakeDeferred(Deferred* out, bool passive)
         InitializeListHead(&completions_);
     }
     out->childHandleClosed = passive && childHandleClosed_;
-    out->refreshNames = passive && refreshNames_;
-    if (passive) childHandleClosed_ = refreshNames_ = false;
+    if (passive) childHandleClosed_ = false;
 }

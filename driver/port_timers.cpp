@@ -19,7 +19,7 @@ using pta::port::PortTimer;
 void KernelPortHost::StartTimer(PortTimer timer, int64_t dueTime)
 {
     armed_[timer] = true;
-    deadline_[timer] = Now() - dueTime;
+    deadline_[timer] = pta::port::DeadlineAfter(Now(), dueTime);
     KeSetEvent(&wake_, IO_NO_INCREMENT, FALSE);
 }
 

@@ -29,8 +29,8 @@ struct DeviceExtension;
 
 // What the port model asks of the system (port_host.cpp, port_timers.cpp). Every call
 // arrives under the port lock, at dispatch level: completions are queued and finished
-// once the lock is dropped, and the bus and naming calls, which need passive level, are
-// deferred the same way.
+// once the lock is dropped, and the bus call, which needs passive level, is deferred the
+// same way. Name refreshes are run by the dispatch routine of the request that asked.
 class KernelPortHost final : public pta::port::PortHost {
 public:
     void Initialize(DeviceExtension* ext);
@@ -46,7 +46,15 @@ public:
     void SignalEvent(pta::port::EventObject* event) override;
     void DereferenceEvent(pta::port::EventObject* event) override;
     void ChildHandleClosed() override { childHandleClosed_ = true; }
-    void RefreshNames() override { refreshNames_ = true; }
+    void RefreshNames() override { ++refreshes_; }
+    // The name refreshes the model asked for during the current call, for the dispatch
+    // routine to run once the port lock is dropped (RefreshPortNames).
+    uint32_t TakeRefreshes()
+    {
+        const uint32_t n = refreshes_;
+        refreshes_ = 0;
+        return n;
+    }
 
     // An event the dispatch routine resolved at passive level, handed to the model when
     // it asks for that handle; what it does not take comes back from TakeOffer.
@@ -57,7 +65,6 @@ public:
     struct Deferred {
         LIST_ENTRY completions;  // IRPs, through Tail.Overlay.ListEntry
         bool childHandleClosed;
-        bool refreshNames;
     };
     void TakeDeferred(Deferred* out, bool passive);
 
@@ -73,7 +80,7 @@ private:
     LARGE_INTEGER frequency_;
     LIST_ENTRY completions_;
     bool childHandleClosed_;
-    bool refreshNames_;
+    uint32_t refreshes_;
     uint64_t offeredHandle_;
     PKEVENT offeredEvent_;
     // Timers: deadlines on the Now() clock, kept under the port lock.
@@ -103,6 +110,9 @@ struct DeviceExtension {
     LONG PreviousPnpState;  // what a query left behind, restored by its cancel
     ULONG NameFlags;
     WCHAR RxQueueName[24];  // "%ws.RxQ" of the COM name while started
+    // Serialises every change of the port's names (add device, refresh, stop, removal):
+    // a synchronization event used as a mutex at passive level (NamesGuard).
+    KEVENT NamesLock;
     // The serial port model, entered only under PortLock (serial_port.cpp).
     KSPIN_LOCK PortLock;
     KernelPortHost Host;
@@ -155,6 +165,24 @@ NTSTATUS ReadDeviceValue(PDEVICE_OBJECT pdo, PCWSTR name, ULONG type, void* data
 NTSTATUS AllocateDeviceName(UNICODE_STRING* name, ULONG childIndex);
 NTSTATUS CreatePortNames(DeviceExtension* ext);
 void RemovePortNames(DeviceExtension* ext);
+// Replaces the port's names after `refreshes` refresh requests of the model, under
+// NamesLock, and tells the model; passive level, with the port lock not held.
+void RefreshPortNames(DeviceExtension* ext, uint32_t refreshes);
+
+// Holds NamesLock for its scope.
+class NamesGuard {
+public:
+    explicit NamesGuard(DeviceExtension* ext) : ext_(ext)
+    {
+        KeWaitForSingleObject(&ext_->NamesLock, Executive, KernelMode, FALSE, nullptr);
+    }
+    ~NamesGuard() { KeSetEvent(&ext_->NamesLock, IO_NO_INCREMENT, FALSE); }
+    NamesGuard(const NamesGuard&) = delete;
+    NamesGuard& operator=(const NamesGuard&) = delete;
+
+private:
+    DeviceExtension* ext_;
+};
 void DisableComInterface(DeviceExtension* ext);
 void FreeDeviceStrings(DeviceExtension* ext);
 void FreeName(UNICODE_STRING* name);

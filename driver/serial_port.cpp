@@ -40,12 +40,15 @@ void PortLock::Release()
             bus.InterfaceDereference(bus.Context);
         }
     }
-    if (deferred.refreshNames) {
-        RemovePortNames(ext_);
-        CreatePortNames(ext_);
-        PortLock again(ext_);
-        again.Port().SetComNumber(ext_->ComNumber);
-    }
+}
+
+void RefreshPortNames(DeviceExtension* ext, uint32_t refreshes)
+{
+    NamesGuard names(ext);
+    RemovePortNames(ext);
+    CreatePortNames(ext);
+    PortLock lock(ext);
+    lock.Port().EndRename(ext->ComNumber, refreshes);
 }
 
 void ConstructPort(DeviceExtension* ext)

@@ -3,7 +3,7 @@
 # when something is missing. Safe to run again.
 set -euo pipefail
 
-packages=(cmake make g++ googletest
+packages=(cmake make g++ googletest clang libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
           wine wine64 xvfb xauth socat imagemagick)
 

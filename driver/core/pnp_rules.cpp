@@ -47,8 +47,9 @@ PnpDecision DecidePnp(PnpRequest request, PnpStates states, uint32_t portState)
         break;
     case PnpRequest::SurpriseRemoval:
         d.disableInterface = true;
+        // Surprise removed only once the port has stopped.
         d.stopPort = PortNeedsStop(states.current, portState);
-        d.next = {PNP_SURPRISE_REMOVED, PNP_SURPRISE_REMOVED};
+        if (d.stopPort) d.next = {PNP_SURPRISE_REMOVED, PNP_SURPRISE_REMOVED};
         break;
     case PnpRequest::Remove:
         d.stopPort = PortNeedsStop(states.current, portState);

@@ -14,6 +14,7 @@ constexpr NtStatus kStatusNoMoreEntries = static_cast<NtStatus>(0x8000001Au);
 constexpr NtStatus kStatusInvalidParameter = static_cast<NtStatus>(0xC000000Du);
 constexpr NtStatus kStatusBufferTooSmall = static_cast<NtStatus>(0xC0000023u);
 constexpr NtStatus kStatusObjectNameCollision = static_cast<NtStatus>(0xC0000035u);
+constexpr NtStatus kStatusDeviceNotReady = static_cast<NtStatus>(0xC00000A3u);
 constexpr NtStatus kStatusNotSupported = static_cast<NtStatus>(0xC00000BBu);
 constexpr NtStatus kStatusDeviceRemoved = static_cast<NtStatus>(0xC00002B6u);
 

@@ -49,7 +49,10 @@ IoResult SerialPort::Create(IoHandle* handle, IoRequest* request, bool directory
         LoadDefaults();
         return kDone;
     }
-    if (state_ != PORT_CLOSED) return {kStatusAccessDenied, 0};
+    // One application at a time: none while another holds the port, while a handshake is
+    // still to be answered, or while the port's names are being replaced.
+    if (state_ != PORT_CLOSED || channel_.handshake != HANDSHAKE_NONE || renaming_ != 0)
+        return {kStatusAccessDenied, 0};
     if (directory) return {kStatusNotADirectory, 0};
 
     // Nothing of an earlier user survives into this open.
@@ -63,6 +66,8 @@ IoResult SerialPort::Close(IoHandle* handle, IoRequest* request)
 {
     if (channel_.handshake == HANDSHAKE_OPEN && channel_.handshakeHandle == handle)
         FinishOpen(kStatusCancelled, kStatusCancelled);  // closed before its open ended
+    // A second close of the handle whose close is being answered leaves that handshake be.
+    if (channel_.handshake == HANDSHAKE_CLOSE && channel_.handshakeHandle == handle) return kDone;
     if (handle && handle == channel_.application) return BeginApplicationClose(request);
     if (channel_.attached && handle == channel_.owner) {
         Detach();
@@ -94,18 +99,26 @@ void SerialPort::Detach()
     // port keeps it until its own close, with nothing flowing: its reads time out and its
     // writes are dropped.
     EndHandshakes();
-    if (channel_.applicationOpen && state_ >= PORT_SUSPENDED) {
-        state_ = PORT_CLOSING;
-        RaiseEvents(0);
-        Flush();
-    }
+    // Nobody carries the application's data any more. It is shut out (its reads time out,
+    // its writes are dropped, its close is no one's) and the port is closed at once, so
+    // that the next control program can serve the next application.
+    ShutOutApplication();
+    // What was posted for this control program means nothing to the next one.
+    channel_.notifyQueue.Clear(host_);
+}
+
+void SerialPort::ShutOutApplication()
+{
+    CloseLocally();
     channel_.applicationOpen = false;
+    channel_.application = nullptr;
 }
 
 // ---- Notifications ----
 
 void SerialPort::Post(uint32_t code, uint32_t value)
 {
+    if (!channel_.attached) return;  // nobody would drain it
     if (!channel_.notifyQueue.Post(host_, code, value)) return;
     if (channel_.notifyEvent) host_.SignalEvent(channel_.notifyEvent);
 }
@@ -147,21 +160,37 @@ IoResult SerialPort::Start(const ControlCall& call)
     if (call.handle && call.handle == channel_.application) return {kStatusAccessDenied, 0};
     channel_.attached = true;
     channel_.owner = call.handle;
+    channel_.notifyQueue.Clear(host_);
     channel_.openReply = channel_.closeReply = LinkReport();
     return kDone;
 }
 
 IoResult SerialPort::RefreshNames(const ControlCall&)
 {
-    if (state_ == PORT_CLOSED) host_.RefreshNames();
+    // Names change only while no application holds the port or waits for its open; opens
+    // are refused until the shell has replaced them (EndRename).
+    if (state_ != PORT_CLOSED || channel_.handshake != HANDSHAKE_NONE) return kDone;
+    ++renaming_;
+    host_.RefreshNames();
     return kDone;
+}
+
+void SerialPort::EndRename(uint32_t comNumber, uint32_t refreshes)
+{
+    comNumber_ = comNumber;
+    renaming_ = refreshes < renaming_ ? renaming_ - refreshes : 0;
 }
 
 IoResult SerialPort::ForceClose(const ControlCall&)
 {
-    if (!channel_.applicationOpen) return kDone;
-    if (state_ >= PORT_SUSPENDED) CloseLocally();
-    channel_.applicationOpen = false;
+    // A close being answered goes ahead now: the control program will not answer it.
+    if (channel_.handshake == HANDSHAKE_CLOSE) {
+        FinishApplicationClose(kStatusSuccess);
+        return kDone;
+    }
+    // The forced-off handle never counts as the application again: its later close is no
+    // one's, and a new application may open at once.
+    if (channel_.applicationOpen) ShutOutApplication();
     return kDone;
 }
 
@@ -285,9 +314,7 @@ IoResult SerialPort::BeginApplicationClose(IoRequest* request)
         ArmTimer(TIMER_HANDSHAKE, kHandshakeDue);
         return {kStatusPending, 0};
     }
-    CloseLocally();
-    channel_.applicationOpen = false;
-    channel_.application = nullptr;
+    ShutOutApplication();
     Post(NOTIFY_PORT_CLOSED, comNumber_);
     return kDone;
 }
@@ -299,9 +326,7 @@ void SerialPort::FinishApplicationClose(NtStatus status)
     channel_.handshake = HANDSHAKE_NONE;
     channel_.handshakeHandle = nullptr;
     channel_.handshakeRequest = nullptr;
-    CloseLocally();
-    channel_.applicationOpen = false;
-    channel_.application = nullptr;
+    ShutOutApplication();
     Post(NOTIFY_PORT_CLOSED, comNumber_);
     host_.Complete(request, status, 0);
 }

@@ -25,8 +25,18 @@ enum PortTimer : uint32_t {
     TIMER_READ,       // ends a waiting read
     TIMER_WAIT,       // ends a waiting wait-on-mask after 100 ms
     TIMER_HANDSHAKE,  // ends an open or close handshake after 10 s
+    TIMER_WRITE,      // ends the write at the head of the queue at its total time-out
     kPortTimerCount,
 };
+
+// The absolute deadline of a timer armed at `now` with relative `dueTime` (<= 0), on the
+// same clock; saturates instead of overflowing for very long due times.
+inline int64_t DeadlineAfter(int64_t now, int64_t dueTime)
+{
+    if (dueTime == INT64_MIN) return INT64_MAX;
+    const int64_t wait = dueTime < 0 ? -dueTime : 0;
+    return now > INT64_MAX - wait ? INT64_MAX : now + wait;
+}
 
 class PortHost {
 public:

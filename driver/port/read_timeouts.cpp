@@ -38,14 +38,29 @@ ReadParams ComputeReadParams(const SerialTimeouts& t)
     return p;
 }
 
+namespace {
+
+int64_t TotalDueTime(uint32_t length, uint32_t multiplier, uint32_t constant)
+{
+    constexpr uint64_t kMaxMs = static_cast<uint64_t>(INT64_MAX) / kTicksPerMs;
+    const uint64_t product = static_cast<uint64_t>(length) * multiplier;  // < 2^64
+    uint64_t ms = product + constant;
+    if (ms < product || ms > kMaxMs) ms = kMaxMs;
+    return -static_cast<int64_t>(ms) * kTicksPerMs;
+}
+
+}  // namespace
+
 int64_t ReadDueTime(const ReadParams& p, uint32_t length)
 {
     if (p.intervalMode) return p.dueTime;
-    constexpr uint64_t kMaxMs = static_cast<uint64_t>(INT64_MAX) / kTicksPerMs;
-    const uint64_t product = static_cast<uint64_t>(length) * p.multiplier;  // < 2^64
-    uint64_t ms = product + p.constant;
-    if (ms < product || ms > kMaxMs) ms = kMaxMs;
-    return -static_cast<int64_t>(ms) * kTicksPerMs;
+    return TotalDueTime(length, p.multiplier, p.constant);
+}
+
+int64_t WriteDueTime(const SerialTimeouts& t, uint32_t length)
+{
+    if (t.WriteTotalTimeoutMultiplier == 0 && t.WriteTotalTimeoutConstant == 0) return 0;
+    return TotalDueTime(length, t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant);
 }
 
 }  // namespace port

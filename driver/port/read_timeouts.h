@@ -1,4 +1,4 @@
-// Read time-outs: how long a read that finds the receive ring empty waits, derived from
+// Read and write time-outs: how long a read that finds the receive ring empty waits, derived from
 // the port's time-out settings.
 #pragma once
 
@@ -31,6 +31,10 @@ ReadParams ComputeReadParams(const SerialTimeouts& timeouts);
 // The relative due time of a waiting read of `length` bytes. Saturates rather than
 // wrapping when length × multiplier + constant milliseconds do not fit.
 int64_t ReadDueTime(const ReadParams& params, uint32_t length);
+
+// The relative due time of a write's total time-out, length × multiplier + constant
+// milliseconds, saturating like ReadDueTime; 0 when both are 0 (no time-out).
+int64_t WriteDueTime(const SerialTimeouts& timeouts, uint32_t length);
 
 }  // namespace port
 }  // namespace pta

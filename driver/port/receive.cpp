@@ -39,6 +39,9 @@ void SerialPort::OnReadTimer()
 IoResult SerialPort::PutRx(const ControlCall& call)
 {
     const uint32_t length = call.inputLength;
+    // The count taken is the request's information: with an output buffer the system would
+    // copy that many bytes back into it.
+    if (call.outputLength != 0) return {kStatusInvalidParameter, 0};
     if (state_ != PORT_OPEN) return {kStatusSuccess, length};
 
     uint32_t taken = 0;

@@ -34,9 +34,8 @@ SerialPort::~SerialPort()
 void SerialPort::DeviceStart()
 {
     if (started_) return;
-    ReleaseEvents();
-    channel_.notifyQueue.Clear(host_);
-    channel_ = ControlChannel();
+    // A control program that attached before the start (or across a stop) stays attached:
+    // the stop already ended every application use and handshake.
     serial_ = SerialContext();
     LoadDefaults();
     DisarmAllTimers();
@@ -50,9 +49,14 @@ void SerialPort::DeviceStop()
     if (!started_) return;
     // Ends any application use at once: the control program cannot answer a handshake
     // for a device that is going away, but it is told to close its connection.
-    if (channel_.handshake == HANDSHAKE_NONE && state_ == PORT_OPEN && channel_.attached)
-        Post(NOTIFY_CLOSE_REQUEST, 0);
+    if (channel_.handshake == HANDSHAKE_NONE && state_ == PORT_OPEN) Post(NOTIFY_CLOSE_REQUEST, 0);
     EndHandshakes();
+    // The application's handle outlives the device's start: it is shut out for good, and
+    // the control program hears that the port is free.
+    if (channel_.applicationOpen) {
+        ShutOutApplication();
+        Post(NOTIFY_PORT_CLOSED, comNumber_);
+    }
     CloseLocally();
     RaiseEvents(0);
     Flush();
@@ -124,7 +128,7 @@ void SerialPort::EndWait(NtStatus status, uint32_t information)
 void SerialPort::ArmTimer(PortTimer timer, int64_t dueTime)
 {
     armed_[timer] = true;
-    deadline_[timer] = host_.Now() - dueTime;
+    deadline_[timer] = DeadlineAfter(host_.Now(), dueTime);
     host_.StartTimer(timer, dueTime);
 }
 
@@ -141,23 +145,16 @@ void SerialPort::DisarmAllTimers()
 
 void SerialPort::CompleteTx(TxRecordList records, TxEnd end)
 {
-    // A request's records are contiguous; the first one left says how much was fetched.
-    IoRequest* current = nullptr;
-    uint32_t fetched = 0;
     while (TxRecord* r = records.Pop()) {
-        if (r->request != current) {
-            current = r->request;
-            fetched = r->offset;
-        }
-        if (r->last) {
-            switch (end) {
-            case TX_SENT: host_.Complete(r->request, kStatusSuccess, r->writeLength); break;
-            case TX_ABORTED: host_.Complete(r->request, kStatusCancelled, r->writeLength); break;
-            case TX_CANCELLED: host_.Complete(r->request, kStatusCancelled, fetched); break;
-            }
+        switch (end) {
+        case TX_SENT: host_.Complete(r->request, kStatusSuccess, r->length); break;
+        case TX_ABORTED: host_.Complete(r->request, kStatusCancelled, r->length); break;
+        case TX_CANCELLED: host_.Complete(r->request, kStatusCancelled, r->fetched); break;
+        case TX_TIMED_OUT: host_.Complete(r->request, kStatusTimeout, r->fetched); break;
         }
         TxQueue::Free(host_, r);
     }
+    StartWriteTimer();
 }
 
 void SerialPort::Cleanup(IoHandle* handle)
@@ -205,6 +202,7 @@ void SerialPort::OnTimer(PortTimer timer)
     case TIMER_READ: OnReadTimer(); break;
     case TIMER_WAIT: OnWaitTimer(); break;
     case TIMER_HANDSHAKE: OnHandshakeTimer(); break;
+    case TIMER_WRITE: OnWriteTimer(); break;
     default: break;
     }
 }

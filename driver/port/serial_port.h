@@ -65,6 +65,11 @@ public:
     // Power: while powered down, reads return no data and writes are dropped.
     void SetPoweredDown(bool poweredDown) { poweredDown_ = poweredDown; }
     void SetComNumber(uint32_t comNumber) { comNumber_ = comNumber; }
+    // The shell has replaced the port's COM names after `refreshes` refresh requests
+    // (PortHost::RefreshNames) and names the port `comNumber` now; opens are admitted
+    // again once every requested refresh has ended.
+    void EndRename(uint32_t comNumber, uint32_t refreshes);
+    bool Renaming() const { return renaming_ != 0; }
 
     // Create: a handle opened while the channel is not attached is a control handle;
     // while attached, an application open, which pends for the open handshake.
@@ -139,6 +144,7 @@ private:
         TX_SENT,       // flushed: success and the write's full length
         TX_ABORTED,    // purged: cancelled, with the write's full length
         TX_CANCELLED,  // cancelled: the bytes fetched before the cancellation
+        TX_TIMED_OUT,  // its total time-out: time-out, with the bytes fetched
     };
     void CompleteTx(TxRecordList records, TxEnd end);
 
@@ -180,6 +186,10 @@ private:
 
     // transmit.cpp
     IoResult FetchTx(const ControlCall& call);
+    // Keeps TIMER_WRITE on the write at the head of the queue; call after every change
+    // of the queue.
+    void StartWriteTimer();
+    void OnWriteTimer();
 
     // control_channel.cpp
     IoResult SetNotifyEvent(const ControlCall& call);
@@ -210,6 +220,7 @@ private:
     void FinishApplicationClose(NtStatus status);
     void EndHandshakes();
     void CloseLocally();
+    void ShutOutApplication();
     void Detach();
     void ReleaseEvents();
     void OnHandshakeTimer();
@@ -219,11 +230,13 @@ private:
     PortState state_ = PORT_ABSENT;
     bool poweredDown_ = false;
     bool started_ = false;  // the receive ring exists
+    uint32_t renaming_ = 0;  // name refreshes requested and not yet ended
     SerialContext serial_;
     RxRing rx_;
     TxQueue tx_;
     ParkedRequest pendingRead_;
     ParkedRequest pendingWait_;
+    IoRequest* writeTimed_ = nullptr;  // the queued write TIMER_WRITE runs for
     ControlChannel channel_;
     // Armed timers and when they are due on the host's clock: an expiry that does not
     // match (one that raced with a cancel or a re-arm) is recognised.

@@ -1,5 +1,6 @@
-// The transmit path: application writes queued for the control program, and the fetch
-// that moves them out whole and completes them.
+// The transmit path: application writes queued for the control program, the fetch that
+// moves them out in whole pieces and completes them, and the write total time-out of the
+// write at the head of the queue.
 #include <string.h>
 
 #include "serial_port.h"
@@ -20,7 +21,10 @@ IoResult SerialPort::Write(IoHandle* handle, IoRequest* request, const uint8_t* 
     const bool opening = state_ == PORT_OPENING && channel_.attached &&
                          channel_.handshake == HANDSHAKE_OPEN && handle == channel_.handshakeHandle;
     if (!opening && (!ApplicationActive(handle) || state_ != PORT_OPEN)) return dropped;
-    if (!tx_.Append(host_, handle, request, data, length)) return dropped;
+    if (!tx_.Append(host_, handle, request, data, length,
+                    WriteDueTime(serial_.lines.Timeouts, length)))
+        return dropped;
+    StartWriteTimer();
     // Tells the control program there is something to fetch.
     if (channel_.spareEvent) host_.SignalEvent(channel_.spareEvent);
     return {kStatusPending, 0};
@@ -30,18 +34,45 @@ IoResult SerialPort::FetchTx(const ControlCall& call)
 {
     uint32_t space = call.outputLength;
     uint32_t copied = 0;
-    while (TxRecord* head = tx_.Head()) {
-        if (head->length > space) break;
-        tx_.PopHead();
-        memcpy(call.buffer + copied, head->Data(), head->length);
-        copied += head->length;
-        space -= head->length;
-        serial_.transmittedCount += head->length;
+    while (const TxRecord* head = tx_.Head()) {
+        const uint32_t piece = head->NextPiece();
+        if (piece > space) break;
+        TxRecord* done = tx_.FetchPiece(call.buffer + copied);
+        copied += piece;
+        space -= piece;
+        serial_.transmittedCount += piece;
         if (tx_.PendingBytes() == 0 && (serial_.waitMask & EV_TXEMPTY)) RaiseEvents(EV_TXEMPTY);
-        if (head->last) host_.Complete(head->request, kStatusSuccess, head->writeLength);
-        TxQueue::Free(host_, head);
+        if (done) {
+            host_.Complete(done->request, kStatusSuccess, done->length);
+            TxQueue::Free(host_, done);
+        }
     }
+    StartWriteTimer();
     return {kStatusSuccess, copied};
+}
+
+void SerialPort::StartWriteTimer()
+{
+    const TxRecord* head = tx_.Head();
+    IoRequest* timed = head && head->timeoutDue != 0 ? head->request : nullptr;
+    if (timed == writeTimed_) return;  // the head's time-out runs already, or none is due
+    writeTimed_ = timed;
+    if (timed)
+        ArmTimer(TIMER_WRITE, head->timeoutDue);
+    else
+        DisarmTimer(TIMER_WRITE);
+}
+
+void SerialPort::OnWriteTimer()
+{
+    // The write at the head ran out of time: it ends with what was fetched of it, and the
+    // next write's time-out starts.
+    IoRequest* timed = writeTimed_;
+    writeTimed_ = nullptr;
+    if (tx_.Head() && tx_.Head()->request == timed)
+        CompleteTx(tx_.TakeHead(), TX_TIMED_OUT);
+    else
+        StartWriteTimer();
 }
 
 }  // namespace port

@@ -27,38 +27,30 @@ TxRecord* TxRecordList::Pop()
 }
 
 bool TxQueue::Append(PortHost& host, IoHandle* handle, IoRequest* request, const uint8_t* data,
-                     uint32_t length)
+                     uint32_t length, int64_t timeoutDue)
 {
-    // Build every record first so that a write is queued whole or not at all.
-    TxRecordList built;
-    for (uint32_t offset = 0; offset < length;) {
-        const uint32_t left = length - offset;
-        const uint32_t n = left < kTxRecordSize ? left : kTxRecordSize;
-        auto* record = static_cast<TxRecord*>(host.Allocate(sizeof(TxRecord) + n));
-        if (!record) {
-            while (TxRecord* r = built.Pop()) Free(host, r);
-            return false;
-        }
-        record->handle = handle;
-        record->request = request;
-        record->length = n;
-        record->offset = offset;
-        record->writeLength = length;
-        record->last = offset + n == length;
-        memcpy(record->Data(), data + offset, n);
-        built.Append(record);
-        offset += n;
-    }
-    while (TxRecord* r = built.Pop()) records_.Append(r);
+    auto* record = static_cast<TxRecord*>(host.Allocate(sizeof(TxRecord)));
+    if (!record) return false;
+    record->handle = handle;
+    record->request = request;
+    record->data = data;
+    record->length = length;
+    record->fetched = 0;
+    record->timeoutDue = timeoutDue;
+    records_.Append(record);
     pendingBytes_ += length;
     return true;
 }
 
-TxRecord* TxQueue::PopHead()
+TxRecord* TxQueue::FetchPiece(uint8_t* out)
 {
-    TxRecord* record = records_.Pop();
-    if (record) pendingBytes_ -= record->length;
-    return record;
+    TxRecord* head = records_.head;
+    const uint32_t piece = head->NextPiece();
+    memcpy(out, head->data + head->fetched, piece);
+    head->fetched += piece;
+    pendingBytes_ -= piece;
+    if (head->Left() != 0) return nullptr;
+    return records_.Pop();
 }
 
 TxRecordList TxQueue::TakeAll()
@@ -76,7 +68,7 @@ TxRecordList TxQueue::TakeMatching(Match match)
     TxRecordList kept;
     while (TxRecord* r = records_.Pop()) {
         if (match(r)) {
-            pendingBytes_ -= r->length;
+            pendingBytes_ -= r->Left();
             taken.Append(r);
         } else {
             kept.Append(r);
@@ -84,6 +76,12 @@ TxRecordList TxQueue::TakeMatching(Match match)
     }
     records_ = kept;
     return taken;
+}
+
+TxRecordList TxQueue::TakeHead()
+{
+    const TxRecord* head = records_.head;
+    return TakeMatching([head](const TxRecord* r) { return r == head; });
 }
 
 TxRecordList TxQueue::TakeRequest(IoRequest* request)

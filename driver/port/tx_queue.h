@@ -1,7 +1,9 @@
 // The transmit queue: application writes waiting for the control program to fetch them.
-// A write is queued as one or more records of at most kTxRecordSize bytes, so that any
-// write can be fetched through a buffer of that size; the write's request rides on its
-// last record and is completed when that record leaves the queue.
+// A write is queued as one record that refers to the write request's own buffer (the
+// system's copy, alive until the request completes), so queuing a write of any length
+// costs one small allocation and no copy. The fetch moves a write out in pieces of at
+// most kTxPieceSize bytes, so that any write can be fetched through a buffer of that
+// size; the write's request is completed when its last piece leaves.
 #pragma once
 
 #include "port_host.h"
@@ -10,18 +12,20 @@
 namespace pta {
 namespace port {
 
-constexpr uint32_t kTxRecordSize = kFetchTxBufferSize;
+constexpr uint32_t kTxPieceSize = kFetchTxBufferSize;
 
 struct TxRecord {
     TxRecord* next;
     IoHandle* handle;
-    IoRequest* request;    // the write this record belongs to
-    uint32_t length;       // bytes in this record
-    uint32_t offset;       // where this record starts within its write
-    uint32_t writeLength;  // the whole write's length
-    bool last;             // the write's final record: completing it completes the write
+    IoRequest* request;   // the write this record is
+    const uint8_t* data;  // the request's buffer
+    uint32_t length;      // the whole write's length
+    uint32_t fetched;     // bytes of it fetched so far
+    int64_t timeoutDue;   // the write's total time-out as a relative due time; 0: none
 
-    uint8_t* Data() { return reinterpret_cast<uint8_t*>(this + 1); }
+    uint32_t Left() const { return length - fetched; }
+    // The next piece the fetch moves: whole pieces only.
+    uint32_t NextPiece() const { return Left() < kTxPieceSize ? Left() : kTxPieceSize; }
 };
 
 // A detached run of records, oldest first.
@@ -37,17 +41,20 @@ class TxQueue {
 public:
     // Queues one write. False when memory ran out; nothing is queued then.
     bool Append(PortHost& host, IoHandle* handle, IoRequest* request, const uint8_t* data,
-                uint32_t length);
+                uint32_t length, int64_t timeoutDue);
 
     TxRecord* Head() const { return records_.head; }
-    // Removes the head record; the caller completes and frees it.
-    TxRecord* PopHead();
+    // Copies the head's next piece to `out` and counts it fetched; returns the head when
+    // that was its last piece, removed from the queue for the caller to complete and free.
+    TxRecord* FetchPiece(uint8_t* out);
     // Removes every record, oldest first.
     TxRecordList TakeAll();
-    // Removes the records of one request, or of every request of one handle.
+    // Removes the head record, or the records of one request or of one handle.
+    TxRecordList TakeHead();
     TxRecordList TakeRequest(IoRequest* request);
     TxRecordList TakeHandle(IoHandle* handle);
 
+    // Bytes queued and not yet fetched.
     uint32_t PendingBytes() const { return pendingBytes_; }
     bool Empty() const { return records_.head == nullptr; }
 

@@ -42,6 +42,8 @@ IoResult SerialPort::SetWaitMask(const ControlCall& call)
 
 IoResult SerialPort::WaitOnMask(const ControlCall& call)
 {
+    // Without a started device no timer would ever end the wait.
+    if (!started_) return {kStatusDeviceNotReady, 0};
     if (pendingWait_.request || serial_.waitMask == 0) return {kStatusInvalidParameter, 0};
     if (serial_.pendingEvents) {
         memcpy(call.buffer, &serial_.pendingEvents, sizeof serial_.pendingEvents);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <cstring>
 #include <vector>
 
@@ -27,10 +28,11 @@ protected:
         EXPECT_EQ(host.liveBlocks, static_cast<int>(port.Channel().notifyQueue.Count()));
     }
 
-    // Stops and starts the device: a fresh port with nothing pending.
+    // A fresh port with nothing pending and nobody attached, on the same host.
     void Restart()
     {
-        port.DeviceStop();
+        port.~SerialPort();
+        new (&port) SerialPort(host, kCom);
         port.DeviceStart();
         host.completions.clear();
         host.completed.clear();

@@ -291,13 +291,43 @@ TEST_F(Channel, ForceClose)
     EXPECT_TRUE(Drain().empty());
 }
 
-TEST_F(Channel, ForcedOffApplicationsCloseIsStillAnApplicationsClose)
+TEST_F(Channel, ForcedOffHandleNeverCountsAsTheApplicationAgain)
 {
     OpenPort();
     Ioctl(Handle(1), IOCTL_LINK_FORCE_CLOSE, nullptr, 0, 0);
-    EXPECT_EQ(port.Close(Handle(2), Req(1)).status, kStatusSuccess);
-    EXPECT_TRUE(port.Channel().attached);
-    EXPECT_EQ(AsPairs(Drain()), (Notes{{NOTIFY_PORT_CLOSED, kCom}}));
+    EXPECT_EQ(port.Channel().application, nullptr);
+    // A second application's open is being answered when the forced-off handle closes.
+    ASSERT_EQ(port.Create(Handle(3), Req(1), false).status, kStatusPending);
+    Drain();
+    EXPECT_EQ(port.Close(Handle(2), Req(2)).status, kStatusSuccess);
+    EXPECT_EQ(port.State(), PORT_OPENING);
+    EXPECT_TRUE(Drain().empty());
+    // A third open waits its turn instead of taking over the pending handshake.
+    EXPECT_EQ(port.Create(Handle(4), Req(3), false).status, kStatusAccessDenied);
+    Report(REPORT_OPEN_RESULT);
+    ASSERT_NE(host.Find(Req(1)), nullptr);
+    EXPECT_EQ(host.Find(Req(1))->status, kStatusSuccess);
+    EXPECT_EQ(port.State(), PORT_OPEN);
+    const Notes notes = AsPairs(Drain());
+    EXPECT_NE(std::find(notes.begin(), notes.end(), std::make_pair(uint32_t{NOTIFY_PORT_OPENED}, kCom)),
+              notes.end());
+    EXPECT_EQ(port.Close(Handle(4), Req(4)).status, kStatusSuccess);
+    EXPECT_EQ(port.State(), PORT_OPEN);
+}
+
+TEST_F(Channel, ForceCloseDuringTheCloseHandshakeEndsIt)
+{
+    OpenPort();
+    ASSERT_EQ(port.Close(Handle(2), Req(1)).status, kStatusPending);
+    // The same handle closing again leaves the handshake be.
+    EXPECT_EQ(port.Close(Handle(2), Req(2)).status, kStatusSuccess);
+    EXPECT_EQ(port.Create(Handle(3), Req(3), false).status, kStatusAccessDenied);
+    EXPECT_EQ(host.Find(Req(1)), nullptr);
+    Ioctl(Handle(1), IOCTL_LINK_FORCE_CLOSE, nullptr, 0, 0);
+    ASSERT_NE(host.Find(Req(1)), nullptr);
+    EXPECT_EQ(host.Find(Req(1))->status, kStatusSuccess);
+    EXPECT_FALSE(host.Armed(TIMER_HANDSHAKE));
+    OpenApplication(Handle(3), Req(4));
 }
 
 TEST_F(Channel, ControlProgramClosesWhileAnApplicationHoldsThePort)
@@ -307,9 +337,10 @@ TEST_F(Channel, ControlProgramClosesWhileAnApplicationHoldsThePort)
     ASSERT_EQ(port.Read(Handle(2), Req(1), readBuffer, 4).status, kStatusPending);
     ASSERT_EQ(Write(8, Req(2)).status, kStatusPending);
 
-    // The control program's close detaches at once.
+    // The control program's close detaches at once and closes the port.
     EXPECT_EQ(port.Close(Handle(1), Req(3)).status, kStatusSuccess);
     EXPECT_FALSE(port.Channel().attached);
+    EXPECT_EQ(port.State(), PORT_CLOSED);
     EXPECT_EQ(host.references[FakeHost::EventFor(FakeHost::kNotifyHandle)], 0);
     EXPECT_EQ(host.references[FakeHost::EventFor(FakeHost::kSpareHandle)], 0);
     EXPECT_NE(host.Find(Req(1)), nullptr);
@@ -322,24 +353,22 @@ TEST_F(Channel, ControlProgramClosesWhileAnApplicationHoldsThePort)
     EXPECT_EQ(read.information, 0u);
     EXPECT_EQ(Write(8, Req(5)).status, kStatusSuccess);
 
-    // A new control program attaches; the port stays held until the application closes.
-    Drain();
+    // A new control program serves the next application at once; nothing of the first
+    // control program's notifications reaches it.
     AttachControl(Handle(4));
-    EXPECT_EQ(port.Create(Handle(5), Req(6), false).status, kStatusAccessDenied);
+    EXPECT_TRUE(Drain().empty());
+    EXPECT_EQ(Ioctl(Handle(4), IOCTL_LINK_FORCE_CLOSE, nullptr, 0, 0).status, kStatusSuccess);
+    ASSERT_EQ(port.Create(Handle(5), Req(6), false).status, kStatusPending);
+    Report(REPORT_OPEN_RESULT);
+    EXPECT_EQ(host.Find(Req(6))->status, kStatusSuccess);
     EXPECT_EQ(port.Read(Handle(2), Req(7), readBuffer, 4).status, kStatusTimeout);
 
-    // The application's close is an application's close: no detach.
+    // The stale application's close is no one's: the new holder keeps the port.
+    Drain();
     EXPECT_EQ(port.Close(Handle(2), Req(8)).status, kStatusSuccess);
     EXPECT_TRUE(port.Channel().attached);
-    EXPECT_EQ(port.State(), PORT_CLOSED);
-    const Notes notes = AsPairs(Drain());
-    ASSERT_FALSE(notes.empty());
-    EXPECT_EQ(notes.back(), (std::pair<uint32_t, uint32_t>{NOTIFY_PORT_CLOSED, kCom}));
-
-    // And the new control program serves the next application.
-    ASSERT_EQ(port.Create(Handle(6), Req(9), false).status, kStatusPending);
-    Report(REPORT_OPEN_RESULT);
-    EXPECT_EQ(host.Find(Req(9))->status, kStatusSuccess);
+    EXPECT_EQ(port.State(), PORT_OPEN);
+    EXPECT_TRUE(Drain().empty());
 }
 
 TEST_F(Channel, ControlProgramClosesDuringAHandshake)
@@ -371,15 +400,31 @@ TEST_F(Channel, OpenWithoutAControlProgramOpensNothing)
     EXPECT_EQ(host.childHandleClosed, 1);
 }
 
-TEST_F(Channel, RefreshNamesOnlyWhileClosed)
+TEST_F(Channel, RefreshNamesOnlyWhileClosedAndNoOpenUntilDone)
 {
     AttachControl();
     const uint32_t com = 7;
+    // Two refreshes at once: opens stay refused until the shell has ended both.
     EXPECT_EQ(Set(IOCTL_LINK_REFRESH_NAMES, com, Handle(1)).status, kStatusSuccess);
-    EXPECT_EQ(host.refreshNames, 1);
-    OpenApplication();
     EXPECT_EQ(Set(IOCTL_LINK_REFRESH_NAMES, com, Handle(1)).status, kStatusSuccess);
-    EXPECT_EQ(host.refreshNames, 1);
+    EXPECT_EQ(host.refreshNames, 2);
+    EXPECT_EQ(port.Create(Handle(2), Req(1), false).status, kStatusAccessDenied);
+    port.EndRename(7, 1);
+    EXPECT_EQ(port.Create(Handle(2), Req(2), false).status, kStatusAccessDenied);
+    port.EndRename(7, 1);
+    EXPECT_FALSE(port.Renaming());
+    // Not while an open is being answered, nor while it is open.
+    ASSERT_EQ(port.Create(Handle(2), Req(3), false).status, kStatusPending);
+    EXPECT_EQ(Set(IOCTL_LINK_REFRESH_NAMES, com, Handle(1)).status, kStatusSuccess);
+    Report(REPORT_OPEN_RESULT);
+    EXPECT_EQ(Set(IOCTL_LINK_REFRESH_NAMES, com, Handle(1)).status, kStatusSuccess);
+    EXPECT_EQ(host.refreshNames, 2);
+    EXPECT_FALSE(port.Renaming());
+    Drain();
+    // The port's notifications name the new number.
+    ASSERT_EQ(port.Close(Handle(2), Req(4)).status, kStatusPending);
+    Report(REPORT_CLOSE_DONE);
+    EXPECT_EQ(AsPairs(Drain()).back(), (std::pair<uint32_t, uint32_t>{NOTIFY_PORT_CLOSED, com}));
 }
 
 TEST_F(Channel, ModemStatusIgnoredUnlessOpeningOrOpen)
@@ -489,10 +534,31 @@ TEST_F(Channel, DeviceStopEndsEverything)
         if (r.opening) {
             EXPECT_EQ(host.Find(Req(1))->status, kStatusAccessDenied);
         } else {
-            EXPECT_EQ(AsPairs(Drain()), (Notes{{NOTIFY_CLOSE_REQUEST, 0}}));
+            EXPECT_EQ(AsPairs(Drain()), (Notes{{NOTIFY_CLOSE_REQUEST, 0}, {NOTIFY_PORT_CLOSED, kCom}}));
         }
+        // No wait outlives the port's timer.
+        Set(IOCTL_SERIAL_SET_WAIT_MASK, uint32_t{EV_RXCHAR});
+        EXPECT_EQ(port.DeviceControl(Handle(2), Req(4), IOCTL_SERIAL_WAIT_ON_MASK,
+                                     waitOutput.data(), 0, 4).status,
+                  kStatusDeviceNotReady);
+
+        // The control program stays attached across the stop; the old handle is shut out.
         port.DeviceStart();
         EXPECT_EQ(port.State(), PORT_CLOSED);
-        EXPECT_FALSE(port.Channel().attached);
+        EXPECT_TRUE(port.Channel().attached);
+        OpenApplication(Handle(3), Req(5));
+        EXPECT_EQ(port.Read(Handle(2), Req(6), readBuffer, 4).status, kStatusTimeout);
+        EXPECT_EQ(port.Close(Handle(2), Req(7)).status, kStatusSuccess);
+        EXPECT_EQ(port.State(), PORT_OPEN);
     }
+}
+
+TEST_F(Channel, AttachBeforeTheFirstStartSurvivesTheStart)
+{
+    port.~SerialPort();
+    new (&port) SerialPort(host, kCom);
+    AttachControl();
+    port.DeviceStart();
+    EXPECT_TRUE(port.Channel().attached);
+    OpenApplication();
 }

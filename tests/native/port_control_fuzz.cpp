@@ -67,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<std::unique_ptr<uint8_t[]>> buffers;
     std::set<IoRequest*> pended, answered;
     uintptr_t lastRequest = 0;
+    int renamesEnded = 0;
     {
         SerialPort port(host, 5);
         port.DeviceStart();
@@ -124,12 +125,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 port.InternalDeviceControl(0x001B0000u | (script.Byte() % 8) << 2, b, in, out);
                 break;
             }
-            default:
-                if (script.Byte() % 8 == 0) {
+            default: {
+                const uint8_t pick = script.Byte() % 8;
+                if (pick == 0) {
                     port.DeviceStop();
                     port.DeviceStart();
+                } else if (pick == 1 && host.refreshNames > renamesEnded) {
+                    // The shell has replaced the names the port asked it to refresh.
+                    port.EndRename(5, static_cast<uint32_t>(host.refreshNames - renamesEnded));
+                    renamesEnded = host.refreshNames;
                 }
                 break;
+            }
             }
             Check(host.problems == 0, host.lastProblem.c_str());
         }

@@ -59,7 +59,7 @@ public:
     void StartTimer(PortTimer timer, int64_t dueTime) override
     {
         if (dueTime > 0) Problem("timer due time not relative");
-        deadlines[timer] = now - dueTime;
+        deadlines[timer] = DeadlineAfter(now, dueTime);
         lastDue[timer] = dueTime;
     }
     void CancelTimer(PortTimer timer) override { deadlines.erase(timer); }
@@ -115,7 +115,9 @@ public:
     }
     bool Armed(PortTimer timer) const { return deadlines.count(timer) != 0; }
 
-    int64_t now = 0;
+    // The interrupt time an hour after boot: deadlines must not assume a clock near 0.
+    static constexpr int64_t kBootOffset = 36000000000;
+    int64_t now = kBootOffset;
     std::map<PortTimer, int64_t> deadlines;
     std::map<PortTimer, int64_t> lastDue;
     std::vector<Completion> completions;

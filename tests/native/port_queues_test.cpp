@@ -165,9 +165,9 @@ TEST_F(DataPath, FetchStopsAtTheFirstWriteThatDoesNotFit)
     EXPECT_EQ(Fetch(4096).information, 0u);
 }
 
-// Long writes are queued as records of at most 4096 bytes: every one of them fits a
+// Long writes are fetched in pieces of at most 4096 bytes: every one of them fits a
 // 4096-byte fetch, the bytes arrive in order, and the write completes with its full
-// length when its last record is fetched.
+// length when its last piece is fetched.
 TEST_F(DataPath, LongWritesAreSplitSoTheyCanBeFetched)
 {
     OpenPort();
@@ -189,6 +189,85 @@ TEST_F(DataPath, LongWritesAreSplitSoTheyCanBeFetched)
         EXPECT_EQ(host.Find(req)->information, length);
         EXPECT_EQ(sent, written);
     }
+}
+
+// However long, a queued write holds one small record and refers to the request's own
+// buffer: nothing of it is allocated or copied until it is fetched.
+TEST_F(DataPath, LongWritePinsOneSmallRecord)
+{
+    OpenPort();
+    const int before = host.liveBlocks;
+    std::vector<uint8_t> data(8u << 20, 0x5A);
+    ASSERT_EQ(port.Write(Handle(2), Req(1), data.data(), static_cast<uint32_t>(data.size())).status,
+              kStatusPending);
+    EXPECT_EQ(host.liveBlocks, before + 1);
+    EXPECT_EQ(port.TxPendingBytes(), data.size());
+    data[4096] = 0xA5;  // the fetch reads the request's buffer
+    EXPECT_EQ(Fetch(8192).information, 8192u);
+    EXPECT_EQ(buffer[4096], 0xA5);
+    EXPECT_EQ(port.TxPendingBytes(), data.size() - 8192);
+    EXPECT_TRUE(port.Cancel(Req(1)));
+    EXPECT_EQ(host.Find(Req(1))->information, 8192u);
+    EXPECT_EQ(host.liveBlocks, before);
+}
+
+// The write total time-out runs for the write at the head of the queue, from the moment
+// it gets there; a write that runs out ends with time-out and the bytes fetched of it.
+TEST_F(DataPath, WriteTimeoutsEndTheWriteAtTheHead)
+{
+    OpenPort();
+    const SerialTimeouts t = {0, 0, 0, 1, 100};  // 1 ms a byte + 100 ms
+    Set(IOCTL_SERIAL_SET_TIMEOUTS, t);
+    ASSERT_EQ(Write(5000, Req(1)).status, kStatusPending);
+    ASSERT_EQ(Write(10, Req(2)).status, kStatusPending);
+    EXPECT_EQ(Fetch(4096).information, 4096u);
+    host.Advance(port, 5099);
+    EXPECT_EQ(host.Find(Req(1)), nullptr);
+    host.Advance(port, 1);
+    ASSERT_NE(host.Find(Req(1)), nullptr);
+    EXPECT_EQ(host.Find(Req(1))->status, kStatusTimeout);
+    EXPECT_EQ(host.Find(Req(1))->information, 4096u);
+    // The second write's 110 ms start now.
+    host.Advance(port, 109);
+    EXPECT_EQ(host.Find(Req(2)), nullptr);
+    host.Advance(port, 1);
+    ASSERT_NE(host.Find(Req(2)), nullptr);
+    EXPECT_EQ(host.Find(Req(2))->status, kStatusTimeout);
+    EXPECT_EQ(host.Find(Req(2))->information, 0u);
+    EXPECT_EQ(port.TxPendingBytes(), 0u);
+    EXPECT_FALSE(host.Armed(TIMER_WRITE));
+
+    // A write fetched in time completes as sent; the next one's time-out takes over.
+    ASSERT_EQ(Write(10, Req(3)).status, kStatusPending);
+    ASSERT_EQ(Write(10, Req(4)).status, kStatusPending);
+    host.Advance(port, 100);
+    EXPECT_EQ(Fetch(10).information, 10u);
+    EXPECT_EQ(host.Find(Req(3))->status, kStatusSuccess);
+    host.Advance(port, 109);
+    EXPECT_EQ(host.Find(Req(4)), nullptr);
+    host.Advance(port, 1);
+    EXPECT_EQ(host.Find(Req(4))->status, kStatusTimeout);
+
+    // Without write time-outs a write waits for its fetch however long that takes.
+    SetTimeouts(0, 0, 0);
+    ASSERT_EQ(Write(10, Req(5)).status, kStatusPending);
+    host.Advance(port, 24 * 3600 * 1000LL);
+    EXPECT_EQ(host.Find(Req(5)), nullptr);
+    EXPECT_EQ(Fetch(10).information, 10u);
+}
+
+// A total time-out too long for the clock saturates; it never wraps into the past.
+TEST_F(DataPath, VeryLongReadTimeoutsDoNotFireEarly)
+{
+    OpenPort();
+    SetTimeouts(0, MAXULONG32, 0);
+    std::vector<uint8_t> big(300000);
+    ASSERT_EQ(port.Read(Handle(2), Req(1), big.data(), 300000).status, kStatusPending);
+    host.Advance(port, 30LL * 24 * 3600 * 1000);
+    EXPECT_EQ(host.Find(Req(1)), nullptr);
+    PutRx(7);
+    ASSERT_NE(host.Find(Req(1)), nullptr);
+    EXPECT_EQ(host.Find(Req(1))->information, 7u);
 }
 
 TEST_F(DataPath, QueuedWriteSignalsTheSpareEvent)
@@ -304,14 +383,18 @@ TEST_F(DataPath, LinkCodesRefuseMissingBuffers)
         {IOCTL_LINK_REFRESH_NAMES, 3, 0},
         {IOCTL_LINK_SET_NOTIFY_EVENT, 7, 0},
         {IOCTL_LINK_SET_SPARE_EVENT, 4, 0},
+        // The put's count would be copied into any output buffer as if it were data.
+        {IOCTL_LINK_PUT_RX, 10, 4},
+        {IOCTL_LINK_PUT_RX, 10, 100},
     };
     for (const Row& r : rows) {
-        const uint8_t zeros[16] = {};
+        const uint8_t zeros[128] = {};
         const IoResult res = Ioctl(Handle(1), r.code, zeros, r.in, r.out);
         EXPECT_EQ(res.status, kStatusInvalidParameter) << std::hex << r.code;
         EXPECT_EQ(res.information, 0u);
     }
     EXPECT_EQ(port.State(), PORT_OPEN);
+    EXPECT_EQ(port.RxUsed(), 0u);
 }
 
 // ---- Wait on mask ----

