@@ -77,6 +77,13 @@ std::string Pattern(size_t length, unsigned seed)
     return data;
 }
 
+// An application's open of COM5.
+HANDLE OpenCom5()
+{
+    return CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+}
+
 // The control program's end of the port.
 class LinkControl {
 public:
@@ -248,8 +255,7 @@ protected:
         // Windows holds the application's CreateFile until the handshake ends; Wine returns
         // at once and queues the handle's later requests behind the pending open.
         Pending opener([this] {
-            app = CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+            app = OpenCom5();
         });
         LinkNotification note = {};
         ASSERT_TRUE(control.Next(&note));
@@ -501,8 +507,7 @@ TEST_F(OpenPort, ClosingAsksTheControlProgramFirst)
     CloseApplication();
     // The port is free again: a second application opens through a new handshake.
     Pending opener([this] {
-        app = CreateFileA("\\\\.\\COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                          nullptr);
+        app = OpenCom5();
     });
     LinkNotification note = {};
     ASSERT_TRUE(control.Next(&note));
@@ -510,6 +515,71 @@ TEST_F(OpenPort, ClosingAsksTheControlProgramFirst)
     ASSERT_TRUE(control.Report(REPORT_OPEN_RESULT));
     ASSERT_TRUE(opener.Finish());
     EXPECT_FALSE(control.Until(NOTIFY_PORT_OPENED).empty());
+}
+
+TEST_F(OpenPort, AForcedOffApplicationNeverClosesTheNextOne)
+{
+    ASSERT_TRUE(control.Call(IOCTL_LINK_FORCE_CLOSE));
+    const HANDLE forced = app;
+    app = INVALID_HANDLE_VALUE;
+    HANDLE second = INVALID_HANDLE_VALUE;
+    Pending opener([&] { second = OpenCom5(); });
+    ASSERT_FALSE(control.Until(NOTIFY_OPEN_REQUEST).empty());
+    // The forced-off handle closes while the second open is being answered, and a third
+    // open comes and goes: neither touches the second's handshake. (Wine hands out the
+    // third handle before the driver has refused its open.)
+    ASSERT_TRUE(Bounded([&] { CloseHandle(forced); }));
+    ASSERT_TRUE(Bounded([&] {
+        const HANDLE third = OpenCom5();
+        if (third != INVALID_HANDLE_VALUE) CloseHandle(third);
+    }));
+    ASSERT_TRUE(control.Report(REPORT_OPEN_RESULT));
+    ASSERT_TRUE(opener.Finish());
+    ASSERT_NE(INVALID_HANDLE_VALUE, second);
+    app = second;
+    const std::vector<LinkNotification> notes = control.Until(NOTIFY_PORT_OPENED);
+    ASSERT_FALSE(notes.empty());
+    EXPECT_FALSE(Contains(notes, NOTIFY_PORT_CLOSED, kComNumber)) << Describe(notes);
+    EXPECT_TRUE(Contains(notes, NOTIFY_MODEM_CONTROL, 3)) << Describe(notes);
+    EXPECT_EQ(2u, control.Put("ok"));
+    EXPECT_EQ("ok", Read());
+}
+
+TEST_F(OpenPort, ANewControlProgramServesTheNextApplication)
+{
+    // The control program goes away under an open application; the next one can serve
+    // a new application at once, and the stale handle's close is nobody's.
+    control.Detach();
+    LinkControl next;
+    ASSERT_TRUE(next.Attach()) << GetLastError();
+    HANDLE second = INVALID_HANDLE_VALUE;
+    Pending opener([&] { second = OpenCom5(); });
+    ASSERT_FALSE(next.Until(NOTIFY_OPEN_REQUEST).empty());
+    ASSERT_TRUE(next.Report(REPORT_OPEN_RESULT));
+    ASSERT_TRUE(opener.Finish());
+    ASSERT_NE(INVALID_HANDLE_VALUE, second);
+    ASSERT_FALSE(next.Until(NOTIFY_PORT_OPENED).empty());
+    const HANDLE stale = app;
+    app = INVALID_HANDLE_VALUE;
+    ASSERT_TRUE(Bounded([&] { CloseHandle(stale); }));
+    EXPECT_TRUE(next.Queued().empty());
+    Pending closer([&] { CloseHandle(second); });
+    ASSERT_FALSE(next.Until(NOTIFY_CLOSE_REQUEST).empty());
+    ASSERT_TRUE(next.Report(REPORT_CLOSE_DONE));
+    ASSERT_TRUE(closer.Finish());
+}
+
+TEST_F(OpenPort, WriteTotalTimeoutEndsAWriteNobodyFetches)
+{
+    COMMTIMEOUTS t = {0, 0, 0, 0, 300};
+    ASSERT_TRUE(SetCommTimeouts(app, &t));
+    const std::string data = Pattern(100, 3);
+    DWORD written = 99;
+    Pending writer([&] { WriteFile(app, data.data(), 100, &written, nullptr); });
+    ASSERT_TRUE(writer.Finish()) << "the write outlived its time-out";
+    EXPECT_EQ(0u, written);
+    EXPECT_EQ(0u, Status().cbOutQue);
+    EXPECT_EQ("", control.Fetch());
 }
 
 TEST_F(OpenPort, MalformedLinkRequestsFailAndChangeNothing)
@@ -531,6 +601,7 @@ TEST_F(OpenPort, MalformedLinkRequestsFailAndChangeNothing)
         {"notifications into 4 bytes", IOCTL_LINK_GET_NOTIFICATIONS, nullptr, 0, &one, 4},
         {"put without data", IOCTL_LINK_PUT_RX, nullptr, 0, nullptr, 0},
         {"fetch without buffer", IOCTL_LINK_FETCH_TX, nullptr, 0, nullptr, 0},
+        {"put with an output buffer", IOCTL_LINK_PUT_RX, "ab", 2, &one, sizeof one},
         {"second start", IOCTL_LINK_START, nullptr, 0, nullptr, 0},
     };
     for (const auto& c : cases) {
