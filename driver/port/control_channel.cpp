@@ -95,9 +95,7 @@ void SerialPort::Detach()
     ReleaseEvents();
     channel_.attached = false;
     channel_.owner = nullptr;
-    // Nobody is left to answer a handshake, so it ends now. An application that holds the
-    // port keeps it until its own close, with nothing flowing: its reads time out and its
-    // writes are dropped.
+    // Nobody is left to answer a handshake, so it ends now.
     EndHandshakes();
     // Nobody carries the application's data any more. It is shut out (its reads time out,
     // its writes are dropped, its close is no one's) and the port is closed at once, so

@@ -51,7 +51,7 @@ void SerialPort::DeviceStop()
     // for a device that is going away, but it is told to close its connection.
     if (channel_.handshake == HANDSHAKE_NONE && state_ == PORT_OPEN) Post(NOTIFY_CLOSE_REQUEST, 0);
     EndHandshakes();
-    // The application's handle outlives the device's start: it is shut out for good, and
+    // The application's handle outlives the device's stop: it is shut out for good, and
     // the control program hears that the port is free.
     if (channel_.applicationOpen) {
         ShutOutApplication();
