@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "main_dlg.h"
+#include "port_list_page.h"
 
 namespace pta {
 
@@ -14,6 +15,8 @@ bool CComPortaraApp::InitInstance()
     controls.dwICC = ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
 
+    // Workers tell the port list when an application opens or closes a port.
+    ports_.SetSlotOpenCallback(&ui::NotifyPortActState);
     if (ports_.StartUp()) {
         ui::CComMainDlg dialog(ports_);
         // The dialog ends when the program quits; whatever its result, the ports stop.

@@ -45,3 +45,31 @@
 // The image strips of the shared image lists: check boxes and status balls.
 #define IDB_CHECK_IMAGES 132
 #define IDB_STATUS_IMAGES 133
+
+// The port list page and its controls.
+#define IDC_PORT_LIST 1000
+#define IDC_STRIP_GROUP 1020
+#define IDC_COM_LABEL 1021
+#define IDC_COM_EDIT 1008
+#define IDC_IP_LABEL 1022
+#define IDC_IP_EDIT 1009
+#define IDC_PROTOCOL_LABEL 1024
+#define IDC_PROTOCOL 1011
+#define IDC_PORT_LABEL 1023
+#define IDC_PORT_EDIT 1010
+#define IDC_RX_LABEL 1044
+#define IDC_RX 1046
+#define IDC_TX_LABEL 1045
+#define IDC_TX 1047
+#define IDC_COMMENT1_LABEL 1038
+#define IDC_COMMENT1 1035
+#define IDC_COMMENT2_LABEL 1039
+#define IDC_COMMENT2 1036
+#define IDC_APPLY 1012
+#define IDC_FORCE_CLOSE 1016
+#define IDC_MULTIPORT 1034
+
+// The about box, its system menu entry's text and command.
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDM_ABOUTBOX 0x0010

@@ -2,7 +2,7 @@
 
 namespace pta::ui {
 
-CComPropertySheet::CComPropertySheet(PortManagerAccess& ports) : monitor_(ports)
+CComPropertySheet::CComPropertySheet(PortManagerAccess& ports) : portList_(ports), monitor_(ports)
 {
     AddPage(portList_);
     AddPage(monitor_);

@@ -153,6 +153,16 @@ public:
         *out = usage;
         return true;
     }
+    // Writes of the pages fail while failWrites is set.
+    std::atomic<bool> failWrites{false};
+    int WriteDword(const char* subkey, const char* name, DWORD value) override
+    {
+        return failWrites ? 0 : CommonControlAccess::WriteDword(subkey, name, value);
+    }
+    int WriteString(const char* subkey, const char* name, const char* text) override
+    {
+        return failWrites ? 0 : CommonControlAccess::WriteString(subkey, name, text);
+    }
     int ForceClosePort(int slot, const char* comName) override
     {
         forceCloses.emplace_back(slot, comName);
@@ -214,6 +224,14 @@ inline std::string TextOf(HWND window)
     char text[512] = {};
     GetWindowTextA(window, text, sizeof text);
     return text;
+}
+
+inline RECT RectOf(HWND window, HWND parent)
+{
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
 }
 
 inline std::vector<std::string> ComboTexts(HWND combo)
