@@ -52,6 +52,10 @@ Command ParseCommand(const std::string& line)
         c.kind = Command::Silent;
         if (arg == "off") c.kind = Command::Talk;
         else if (!noArg && !ParseNumber(arg, 86400000, c.value)) return fail("silent needs ms or off");
+    } else if (verb == "stall") {
+        c.kind = Command::Stall;
+        if (arg == "off") c.kind = Command::Read;
+        else if (!noArg && !ParseNumber(arg, 86400000, c.value)) return fail("stall needs ms or off");
     } else if (verb == "drop") {
         c.kind = Command::Drop;
         if (!noArg && !ParseNumber(arg, 0xFFFFFFFF, c.value)) return fail("drop needs a connection id");

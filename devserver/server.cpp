@@ -241,7 +241,7 @@ void Server::QueueMessage(Connection& c, const InbandMessage& m)
 
 void Server::FlushOut(Connection& c)
 {
-    if (silent_ || c.fd < 0 || c.out.empty()) return;
+    if (silent_.on || c.fd < 0 || c.out.empty()) return;
     const ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
         c.out.erase(c.out.begin(), c.out.begin() + n);
@@ -349,13 +349,18 @@ void Server::PollModemLines(Clock::time_point now)
 
 void Server::Timers(Clock::time_point now)
 {
-    if (silent_ && silentTimed_ && now >= silentUntil_) {
+    if (silent_.Expired(now)) {
         Command talk;
         talk.kind = Command::Talk;
         Execute(talk);
     }
+    if (stall_.Expired(now)) {
+        Command read;
+        read.kind = Command::Read;
+        Execute(read);
+    }
     PollModemLines(now);
-    if (silent_) return;
+    if (silent_.on) return;
     for (auto& c : connections_) {
         if (c->fd < 0) continue;
         if (options_.dropAfterMs && now >= c->accepted + milliseconds(options_.dropAfterMs)) {
@@ -381,14 +386,22 @@ void Server::Execute(const Command& command)
         for (auto& c : connections_) QueueMessage(*c, InbandMessage::ModemStatus(static_cast<uint8_t>(command.value)));
         break;
     case Command::Silent:
-        silent_ = true;
-        silentTimed_ = command.value != 0;
-        silentUntil_ = Clock::now() + milliseconds(command.value);
+        silent_.Start(command.value);
         Print("silent on");
         break;
+    case Command::Stall:
+        stall_.Start(command.value);
+        Print("stall on");
+        break;
+    case Command::Read:
+        if (stall_.on) {
+            stall_.on = false;
+            Print("stall off");
+        }
+        break;
     case Command::Talk:
-        if (silent_) {
-            silent_ = false;
+        if (silent_.on) {
+            silent_.on = false;
             const Clock::time_point now = Clock::now();
             for (auto& c : connections_) {
                 c->nextAlive = now;
@@ -480,14 +493,15 @@ void Server::Run(volatile int* stop)
         }
         Clock::time_point wake = now + kLongestWait;
         if (limited) wake = std::min(wake, end);
-        if (silent_ && silentTimed_) wake = std::min(wake, silentUntil_);
+        if (silent_.on && silent_.timed) wake = std::min(wake, silent_.until);
+        if (stall_.on && stall_.timed) wake = std::min(wake, stall_.until);
         if (line_ && !line_->IsPty() && modemLinesReadable_) wake = std::min(wake, nextModemPoll_);
         Connection* owner = BridgeOwner();
-        for (size_t i = 0; i < connections_.size() && !silent_; ++i) {
+        for (size_t i = 0; i < connections_.size() && !silent_.on; ++i) {
             Connection& c = *connections_[i];
             short events = 0;
             const bool bridgeFull = &c == owner && lineOut_.size() >= kBacklogLimit;
-            if (c.out.size() < kBacklogLimit && !bridgeFull) events |= POLLIN;
+            if (c.out.size() < kBacklogLimit && !bridgeFull && !stall_.on) events |= POLLIN;
             if (!c.out.empty()) events |= POLLOUT;
             add(c.fd, events, kConnection, i);
             if (options_.aliveMs) wake = std::min(wake, c.nextAlive);
@@ -495,7 +509,7 @@ void Server::Run(volatile int* stop)
             if (c.scanner.Held() > 0) wake = std::min(wake, c.lastRead + kHeldIdle);
         }
         if (controlOpen_) add(STDIN_FILENO, POLLIN, kControl, 0);
-        if (line_ && !silent_) {
+        if (line_ && !silent_.on) {
             short events = 0;
             if (owner && owner->out.size() < kBacklogLimit) events |= POLLIN;
             if (!lineOut_.empty()) events |= POLLOUT;

@@ -69,9 +69,21 @@ private:
     uint32_t nextId_ = 1;
     uint32_t bridgeOwner_ = 0;
     bool refusing_ = false;
-    bool silent_ = false;
-    bool silentTimed_ = false;
-    Clock::time_point silentUntil_;
+    // A fault switched on by a command, for a time or until switched off.
+    struct Fault {
+        bool on = false;
+        bool timed = false;
+        Clock::time_point until;
+        void Start(uint32_t ms)
+        {
+            on = true;
+            timed = ms != 0;
+            until = Clock::now() + std::chrono::milliseconds(ms);
+        }
+        bool Expired(Clock::time_point now) const { return on && timed && now >= until; }
+    };
+    Fault silent_;  // no reads, no writes, no keep-alives
+    Fault stall_;   // no reads
     int modemStatus_ = -1;                // current status to report, -1: none yet
     bool modemLinesReadable_ = true;
     Clock::time_point nextModemPoll_;

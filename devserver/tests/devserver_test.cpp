@@ -178,6 +178,27 @@ TEST(DevServerTest, SilenceStopsEverythingUntilLifted)
     EXPECT_TRUE(server.WaitLine("silent off"));
 }
 
+TEST(DevServerTest, StallStopsReadingButNotSending)
+{
+    DevServer server({"--echo", "--alive", "50"});
+    EngineClient client;
+    ASSERT_EQ(client.Connect(server.port), 0);
+    server.Command("stall");
+    ASSERT_TRUE(server.WaitLine("stall on"));
+    const size_t alives = client.CountMessages(MSG_ALIVE);
+    client.Send(Bytes({4, 5, 6}));
+    // Keep-alives go on; the data waits unread.
+    EXPECT_TRUE(client.ReadUntil([&] { return client.CountMessages(MSG_ALIVE) >= alives + 3; }));
+    EXPECT_TRUE(client.data.empty());
+    server.Command("stall off");
+    ASSERT_TRUE(server.WaitLine("stall off"));
+    EXPECT_TRUE(client.ReadUntil([&] { return client.data.size() == 3; }));
+    EXPECT_EQ(client.data, Bytes({4, 5, 6}));
+    server.Command("stall 200");
+    ASSERT_TRUE(server.WaitLine("stall on"));
+    EXPECT_TRUE(server.WaitLine("stall off"));
+}
+
 TEST(DevServerTest, DropsAndRefusesConnections)
 {
     DevServer server({"--alive", "0"});
