@@ -165,6 +165,11 @@ DWORD WINAPI PortWorker::TxPumpThread(LPVOID self)
         const PumpPass pass = w.core_->TxPass();
         if (w.core_->Stopping()) return 0;
         if (pass == PumpPass::Busy) continue;
+        if (pass == PumpPass::Stalled) {
+            // The server is not taking bytes: wait for room, not for a new write.
+            w.core_->WaitWritable(kStallWaitUs);
+            continue;
+        }
         const DWORD timeout = w.core_->InUse() ? kPumpSafetyMs : INFINITE;
         if (WaitForMultipleObjects(2, waits, FALSE, timeout) == WAIT_OBJECT_0) return 0;
     }
@@ -250,15 +255,11 @@ SocketResult PortWorker::SocketRecv(SocketHandle socket, uint8_t* buffer, uint32
 }
 
 void PortWorker::SocketShutdown(SocketHandle socket) { TcpShutdown(socket); }
+void PortWorker::SocketShutdownSend(SocketHandle socket) { TcpShutdownSend(socket); }
 void PortWorker::SocketClose(SocketHandle socket) { TcpClose(socket); }
 
 void PortWorker::ArmTimer(WorkerTimer timer, uint32_t ms)
 {
-    const uint64_t now = GetTickCount64();
-    const uint64_t fresh = ms / 16 < 50 ? ms / 16 : 50;
-    if (armedMs_[timer] == ms && now - armedAt_[timer] < fresh) return;
-    armedMs_[timer] = ms;
-    armedAt_[timer] = now;
     LARGE_INTEGER due;
     due.QuadPart = -static_cast<LONGLONG>(ms) * 10000;
     SetWaitableTimer(timers_[timer], &due, static_cast<LONG>(ms), nullptr, nullptr, FALSE);
@@ -266,7 +267,6 @@ void PortWorker::ArmTimer(WorkerTimer timer, uint32_t ms)
 
 void PortWorker::CancelTimer(WorkerTimer timer)
 {
-    armedMs_[timer] = 0;
     CancelWaitableTimer(timers_[timer]);
     // A tick that came before the cancel is not acted on.
     WaitForSingleObject(timers_[timer], 0);

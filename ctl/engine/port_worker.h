@@ -4,6 +4,7 @@
 //                  (keep-alive send, keep-alive receive, reconnect), and acts on each;
 //   TxPumpThread   waits on the spare event, which the driver signals when an application
 //                  write is queued (with a time-out as a safety net), then fetches and sends;
+//                  while the socket takes no more it waits for the socket instead;
 //   RxPumpThread   waits for the socket with a short select, receives and hands data in.
 // A port no application has open leaves all three blocked in their waits.
 #pragma once
@@ -85,6 +86,7 @@ private:
     worker::SocketResult SocketSend(worker::SocketHandle socket, const uint8_t* data, uint32_t length) override;
     worker::SocketResult SocketRecv(worker::SocketHandle socket, uint8_t* buffer, uint32_t size) override;
     void SocketShutdown(worker::SocketHandle socket) override;
+    void SocketShutdownSend(worker::SocketHandle socket) override;
     void SocketClose(worker::SocketHandle socket) override;
     void ArmTimer(worker::WorkerTimer timer, uint32_t ms) override;
     void CancelTimer(worker::WorkerTimer timer) override;
@@ -107,10 +109,6 @@ private:
     HANDLE stopEvents_[kThreadCount] = {};
     HANDLE threads_[kThreadCount] = {};
     HANDLE timers_[worker::kTimerCount] = {};
-    // When each timer was last armed, and with what: re-arming on every send is skipped
-    // while the previous arming is fresh, so that a busy link costs no timer calls.
-    std::atomic<uint64_t> armedAt_[worker::kTimerCount] = {};
-    std::atomic<uint32_t> armedMs_[worker::kTimerCount] = {};
 };
 
 }  // namespace pta

@@ -133,6 +133,11 @@ void TcpShutdown(SocketHandle socket)
     shutdown(AsSocket(socket), SD_BOTH);
 }
 
+void TcpShutdownSend(SocketHandle socket)
+{
+    shutdown(AsSocket(socket), SD_SEND);
+}
+
 void TcpClose(SocketHandle socket)
 {
     closesocket(AsSocket(socket));

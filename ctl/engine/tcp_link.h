@@ -26,6 +26,7 @@ worker::SocketReady TcpWait(worker::SocketHandle socket, bool forWrite, uint32_t
 worker::SocketResult TcpSend(worker::SocketHandle socket, const uint8_t* data, uint32_t length);
 worker::SocketResult TcpRecv(worker::SocketHandle socket, uint8_t* buffer, uint32_t size);
 void TcpShutdown(worker::SocketHandle socket);
+void TcpShutdownSend(worker::SocketHandle socket);
 void TcpClose(worker::SocketHandle socket);
 
 }  // namespace pta

@@ -2,6 +2,9 @@
 // keep-alives, a lost link and the reconnection, and what the indicators show.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "worker_fake_host.h"
 
 using namespace worker_test;
@@ -56,7 +59,7 @@ TEST(WorkerConnection, OpenSendsWhatEachProtocolSends)
         EXPECT_EQ(w.core.Raw(), c.raw);
         EXPECT_STREQ(w.core.IpText(), "127.0.0.1");
         EXPECT_EQ(w.host.timers[TIMER_ALIVE_TX], 2500u);
-        EXPECT_EQ(w.host.timers[TIMER_ALIVE_RX], 7000u);
+        EXPECT_EQ(w.host.timers[TIMER_ALIVE_RX], 7000u + kAliveRxGraceMs);
         EXPECT_EQ(w.host.timers[TIMER_RECONNECT], 0u);
         const PortStatus s = w.core.Status();
         EXPECT_EQ(s.value[IND_ACT], kLedOn);
@@ -173,9 +176,11 @@ TEST(WorkerConnection, KeepAliveLeavesInEveryProtocol)
         w.host.ClearRecords();
         w.core.ResetActivity();
         const uint32_t arms = w.host.aliveTxArms;
+        w.host.now += 2500;
         w.core.OnAliveTxTimer();
         EXPECT_EQ(w.host.server.messages, Texts{"A 00"});
-        EXPECT_EQ(w.host.aliveTxArms, arms + 1);  // every send re-arms it
+        EXPECT_EQ(w.host.aliveTxArms, arms + 1);  // for a whole period again
+        EXPECT_EQ(w.host.timers[TIMER_ALIVE_TX], 2500u);
         EXPECT_EQ(w.core.Indicator(IND_TX), kLedSent);
     }
     // Without a connection a keep-alive goes nowhere.
@@ -193,7 +198,7 @@ TEST(WorkerConnection, SilentServerLinkLostAndReconnection)
         w.Open();
         w.host.ClearRecords();
 
-        w.core.OnAliveRxTimer();
+        RunTimers(w.host, w.core, 7000 + kAliveRxGraceMs);
         EXPECT_EQ(w.host.ReportTexts(), Texts{"4 10053 0"});
         EXPECT_TRUE(w.core.Connected());
         EXPECT_TRUE(w.core.IsLinkLost());
@@ -223,7 +228,7 @@ TEST(WorkerConnection, SilentServerLinkLostAndReconnection)
         EXPECT_EQ(w.host.ReportTexts(), (Texts{"1 0 0", "5 0 0"}));
         EXPECT_FALSE(w.core.IsLinkLost());
         EXPECT_EQ(w.host.timers[TIMER_RECONNECT], 0u);
-        EXPECT_EQ(w.host.timers[TIMER_ALIVE_RX], 7000u);
+        EXPECT_EQ(w.host.timers[TIMER_ALIVE_RX], 7000u + kAliveRxGraceMs);
         EXPECT_EQ(w.core.Indicator(IND_ERR), kLedOff);
         EXPECT_EQ(w.host.server.messages.size(), protocol == ProtocolEncryption ? 4u : 3u);
 
@@ -239,7 +244,7 @@ TEST(WorkerConnection, FailedKeyExchangeDuringReconnectionKeepsRetrying)
     Worker w;
     w.host.config.protocol = ProtocolEncryption;
     w.Open();
-    w.core.OnAliveRxTimer();
+    w.core.LinkLost(10054);
     w.host.server.answerKey = false;
     w.host.ClearRecords();
     w.core.OnReconnectTimer();
@@ -272,13 +277,6 @@ TEST(WorkerConnection, LinkBreaksOnReceiveAndSendErrors)
              w.core.TxPass();
          },
          "4 10038 0"},
-        {"send stalled",
-         [](Worker& w) {
-             w.host.sendRoom = 0;
-             w.host.appWrites.push_back({1, 2, 3});
-             w.core.TxPass();
-         },
-         "4 10060 0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -328,5 +326,102 @@ TEST(WorkerConnection, OddKeepAliveTimesAreBounded)
     WorkerCore core(0, 0xFFFFFFFF, 1, host);
     core.OnNotification({NOTIFY_OPEN_REQUEST, 0});
     EXPECT_EQ(host.timers[TIMER_ALIVE_TX], kMaxAliveMs);
-    EXPECT_EQ(host.timers[TIMER_ALIVE_RX], kMinAliveMs);
+    EXPECT_EQ(host.timers[TIMER_ALIVE_RX], kMinAliveMs + kAliveRxGraceMs);
+}
+
+TEST(WorkerConnection, KeepAlivesGoByTheLastSendAndTheLastReceive)
+{
+    Worker w;
+    w.Open();
+    w.host.ClearRecords();
+    // Data leaves 1000 ms in: the keep-alive tick at 2500 sends nothing and comes back
+    // when 2500 ms have passed since that send.
+    w.host.now += 1000;
+    w.host.appWrites.push_back({1});
+    w.core.TxPass();
+    RunTimers(w.host, w.core, 1500);
+    EXPECT_TRUE(w.host.server.messages.empty());
+    EXPECT_EQ(w.host.timers[TIMER_ALIVE_TX], 1000u);
+    RunTimers(w.host, w.core, 1000);
+    EXPECT_EQ(w.host.server.messages, Texts{"A 00"});
+    EXPECT_EQ(w.host.timers[TIMER_ALIVE_TX], 2500u);
+    // A tick that comes early (a coarse system clock) is not taken for a due one.
+    w.host.ClearRecords();
+    w.host.now += 2490;
+    w.core.OnAliveTxTimer();
+    EXPECT_TRUE(w.host.server.messages.empty());
+    EXPECT_EQ(w.host.timers[TIMER_ALIVE_TX], 10u);
+
+    // The receive side: heard from 3000 ms in, so the tick at 7200 re-arms for the rest.
+    Worker r;
+    r.Open();
+    r.host.now += 3000;
+    r.host.server.Send({0x7F, 0xFE, 0x41, 0x00, 0xF7});
+    r.core.RxPass(0);
+    RunTimers(r.host, r.core, 4200);
+    EXPECT_FALSE(r.core.IsLinkLost());
+    EXPECT_EQ(r.host.timers[TIMER_ALIVE_RX], 3000u);
+}
+
+TEST(WorkerConnection, AServerThatSendsOncePerAliveRxTimerIsNeverLost)
+{
+    // Exactly once per period, or every other one up to just under the grace late; for an
+    // hour of the clock.
+    for (uint32_t lateness : {0u, kAliveRxGraceMs - 1}) {
+        SCOPED_TRACE(lateness);
+        Worker w;
+        w.Open();
+        uint64_t previous = 0;
+        for (uint64_t k = 1; k <= 3600 / 7; ++k) {
+            const uint64_t at = 7000 * k + (k % 2 ? lateness : 0);
+            RunTimers(w.host, w.core, at - previous);
+            previous = at;
+            w.host.server.Send({0x7F, 0xFE, 0x41, 0x00, 0xF7});
+            w.core.RxPass(0);
+        }
+        EXPECT_FALSE(w.core.IsLinkLost());
+        EXPECT_EQ(w.host.ReportTexts(), Texts{"1 0 0"});
+    }
+    // Once it falls silent it is lost when the period and the grace have passed, not before.
+    Worker w;
+    w.Open();
+    RunTimers(w.host, w.core, 7000);
+    w.host.server.Send({0x7F, 0xFE, 0x41, 0x00, 0xF7});
+    w.core.RxPass(0);
+    RunTimers(w.host, w.core, 7000 + kAliveRxGraceMs - 1);
+    EXPECT_FALSE(w.core.IsLinkLost());
+    RunTimers(w.host, w.core, 1);
+    EXPECT_TRUE(w.core.IsLinkLost());
+}
+
+// A link lost (or a reconnection tick) on one thread while the port is closed on another:
+// whichever comes second, nothing of the loss outlives the close.
+TEST(WorkerConnection, NoStrayTimerOrErrorOutlivesADisconnect)
+{
+    for (int round = 0; round < 300; ++round) {
+        Worker w;
+        w.Open();
+        const bool reconnect = round % 2 == 1;
+        if (reconnect) {
+            w.core.LinkLost(10054);
+            w.host.connectError = 10061;
+        }
+        std::atomic<bool> go{false};
+        std::thread other([&] {
+            while (!go) {
+            }
+            if (reconnect)
+                w.core.OnReconnectTimer();
+            else
+                w.core.LinkLost(10054);
+        });
+        go = true;
+        w.core.Disconnect();
+        other.join();
+        SCOPED_TRACE(round);
+        EXPECT_FALSE(w.core.Connected());
+        EXPECT_NE(w.core.Indicator(IND_ERR), kLedLinkLost);
+        for (uint32_t t : w.host.timers) EXPECT_EQ(t, 0u);
+        ASSERT_FALSE(testing::Test::HasFailure());
+    }
 }

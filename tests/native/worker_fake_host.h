@@ -1,7 +1,8 @@
 // A WorkerHost for tests: a driver device that records reports and serves queued writes,
 // a device server at the other end of an in-memory socket (it decodes what the engine
-// sends, answers the key and can be told to go silent or close), timers that only record,
-// and a clock that moves while the worker waits for the socket.
+// sends, answers the key, can be told to go silent, to close, to stop reading or to read
+// slowly), timers that record when they are due, and a clock that starts 50 days after
+// boot (past 32 bits of milliseconds) and moves while the worker waits for the socket.
 #pragma once
 
 #include <stdio.h>
@@ -66,6 +67,7 @@ public:
 
     // Driver.
     std::vector<LinkReport> reports;
+    std::vector<std::string> driverEvents;  // "put 41 42", "report 3 48 0", in order
     std::deque<std::vector<uint8_t>> appWrites;  // queued application writes
     uint32_t fetches = 0;
     std::vector<uint8_t> rxDelivered;
@@ -83,16 +85,22 @@ public:
     SocketHandle socket = kNoSocket;
     std::vector<SocketHandle> closed;
     uint32_t sendBuffer = 0;
-    uint32_t sendRoom = 1u << 30;  // bytes the socket takes before it is full
-    uint32_t sendLimitPerCall = 1u << 30;
+    uint32_t sendRoom = kUnlimited;  // bytes the socket takes before it is full
+    uint32_t sendLimitPerCall = kUnlimited;
+    uint32_t readPerMs = 0;         // while full, the server makes this much room a millisecond
     uint32_t recvError = 0;
     bool peerClosed = false;
+    bool closesOnEnd = true;        // the server ends its side when the engine ends its own
+    uint32_t sendShutdowns = 0;
 
-    // Timers: the armed period of each, 0 when not armed.
+    // Timers: the armed period of each (0 when not armed) and when it is due next.
     uint32_t timers[kTimerCount] = {};
+    uint64_t due[kTimerCount] = {};
     uint32_t aliveTxArms = 0;
 
-    uint64_t now = 1000;
+    static constexpr uint64_t kBoot = 50ull * 24 * 3600 * 1000;
+    static constexpr uint32_t kUnlimited = 1u << 30;
+    uint64_t now = kBoot + 7 * 3600 * 1000;
     uint32_t wakes = 0;
     std::vector<bool> slotOpenChanges;
 
@@ -100,6 +108,9 @@ public:
     {
         std::lock_guard<std::recursive_mutex> g(lock);
         reports.push_back(report);
+        char b[48];
+        snprintf(b, sizeof b, "report %u %u %X", report.Kind, report.Failed, report.Status);
+        driverEvents.push_back(b);
         return true;
     }
     int32_t FetchTx(uint8_t* buffer, uint32_t size) override
@@ -121,6 +132,7 @@ public:
         if (putLimit == -1) return -1;
         uint32_t take = putLimit < 0 ? length : std::min<uint32_t>(length, static_cast<uint32_t>(putLimit));
         rxDelivered.insert(rxDelivered.end(), data, data + take);
+        if (take > 0) driverEvents.push_back("put " + Hex(data, take));
         return static_cast<int32_t>(take);
     }
     bool SendForceClose() override { return ++forceCloses, true; }
@@ -145,7 +157,11 @@ public:
         const bool ready = s != socket || !socketOpen ? true
                            : forWrite              ? sendRoom > 0
                                                    : (!server.toEngine.empty() || peerClosed || recvError);
-        if (!ready) now += timeoutUs / 1000 ? timeoutUs / 1000 : 1;
+        if (!ready) {
+            const uint32_t ms = timeoutUs / 1000 ? timeoutUs / 1000 : 1;
+            now += ms;
+            if (forWrite) sendRoom += readPerMs * ms;
+        }
         return ready ? SocketReady::Ready : SocketReady::NotReady;
     }
     SocketResult SocketSend(SocketHandle s, const uint8_t* data, uint32_t length) override
@@ -154,10 +170,12 @@ public:
         if (s != socket || !socketOpen) return {SocketResult::Error, 0, 10038};
         const uint32_t n = std::min({length, sendRoom, sendLimitPerCall});
         if (n == 0) return {SocketResult::WouldBlock, 0, 0};
-        if (sendRoom < (1u << 30)) sendRoom -= n;
+        if (sendRoom < kUnlimited) sendRoom -= n;
         server.sendSizes.push_back(n);
+        // A server reads what came; only the end of a whole send decides bytes held as a
+        // possible message start (a partial send is followed by the rest).
         server.scanner.Receive(data, n, server);
-        server.scanner.Flush(server);
+        if (n == length) server.scanner.Flush(server);
         return {SocketResult::Done, n, 0};
     }
     SocketResult SocketRecv(SocketHandle s, uint8_t* buffer, uint32_t size) override
@@ -178,6 +196,12 @@ public:
         std::lock_guard<std::recursive_mutex> g(lock);
         if (s == socket) socketOpen = false;
     }
+    void SocketShutdownSend(SocketHandle s) override
+    {
+        std::lock_guard<std::recursive_mutex> g(lock);
+        ++sendShutdowns;
+        if (s == socket && closesOnEnd) peerClosed = true;
+    }
     void SocketClose(SocketHandle s) override
     {
         std::lock_guard<std::recursive_mutex> g(lock);
@@ -188,12 +212,14 @@ public:
     {
         std::lock_guard<std::recursive_mutex> g(lock);
         timers[t] = ms;
+        due[t] = now + ms;
         if (t == TIMER_ALIVE_TX) ++aliveTxArms;
     }
     void CancelTimer(WorkerTimer t) override
     {
         std::lock_guard<std::recursive_mutex> g(lock);
         timers[t] = 0;
+        due[t] = 0;
     }
     void WakePumps() override { ++wakes; }
     void SlotOpenChanged(bool open) override
@@ -224,10 +250,33 @@ public:
     {
         std::lock_guard<std::recursive_mutex> g(lock);
         reports.clear();
+        driverEvents.clear();
         server.messages.clear();
         server.data.clear();
         server.sendSizes.clear();
     }
 };
+
+// Lets `ms` of the clock pass, firing each timer as it falls due (a periodic timer comes
+// again after its period unless its handler armed it anew), the way ControlThread does.
+inline void RunTimers(FakeHost& host, WorkerCore& core, uint64_t ms)
+{
+    const uint64_t end = host.now + ms;
+    for (;;) {
+        int next = -1;
+        for (int t = 0; t < static_cast<int>(kTimerCount); ++t) {
+            if (host.due[t] != 0 && host.due[t] <= end && (next < 0 || host.due[t] < host.due[next])) next = t;
+        }
+        if (next < 0) break;
+        host.now = std::max(host.now, host.due[next]);
+        host.due[next] = host.now + host.timers[next];
+        switch (next) {
+        case TIMER_ALIVE_TX: core.OnAliveTxTimer(); break;
+        case TIMER_ALIVE_RX: core.OnAliveRxTimer(); break;
+        default: core.OnReconnectTimer(); break;
+        }
+    }
+    host.now = std::max(host.now, end);
+}
 
 }  // namespace worker_test

@@ -23,6 +23,11 @@ struct OpenWorker {
         core.OnNotification({NOTIFY_PORT_OPENED, 5});
         host.ClearRecords();
     }
+    void AtBaud(uint32_t index)
+    {
+        core.OnNotification({NOTIFY_BAUD_RATE, index});
+        host.ClearRecords();
+    }
 };
 
 std::vector<uint8_t> Pattern(size_t n)
@@ -30,6 +35,13 @@ std::vector<uint8_t> Pattern(size_t n)
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 31 + (i >> 8));
     return v;
+}
+
+// The application writes `data` in writes of `size` bytes, queued in the driver.
+void QueueWrites(FakeHost& host, const std::vector<uint8_t>& data, size_t size)
+{
+    for (size_t at = 0; at < data.size(); at += size)
+        host.appWrites.push_back(std::vector<uint8_t>(data.begin() + at, data.begin() + std::min(data.size(), at + size)));
 }
 
 }  // namespace
@@ -49,8 +61,7 @@ TEST(WorkerPump, ChunksFollowTheBaudIndex)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.baud);
         OpenWorker w;
-        w.core.OnNotification({NOTIFY_BAUD_RATE, c.baud});
-        w.host.ClearRecords();
+        w.AtBaud(c.baud);
         const auto data = Pattern(c.bytes);
         w.host.appWrites.push_back(data);
         EXPECT_EQ(w.core.TxPass(), PumpPass::Busy);
@@ -65,12 +76,12 @@ TEST(WorkerPump, ChunksFollowTheBaudIndex)
 TEST(WorkerPump, NothingIsFetchedWhileTheRingCannotTakeAWholeBuffer)
 {
     OpenWorker w;
-    // The socket takes nothing: the first chunk stalls until the link counts as lost,
-    // and the fetched bytes pile up in the ring.
+    // The socket takes nothing: the first chunk waits, and the fetched bytes pile up in
+    // the ring. The link stays up: a server that does not read is holding the data back.
     w.host.sendRoom = 0;
     for (uint32_t size : {4032u, 4032u, 4096u, 100u}) w.host.appWrites.push_back(std::vector<uint8_t>(size, 1));
-    for (int i = 0; i < 4; ++i) w.core.TxPass();
-    EXPECT_TRUE(w.core.IsLinkLost());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(w.core.TxPass(), PumpPass::Stalled);
+    EXPECT_FALSE(w.core.IsLinkLost());
     // 12160 fetched, one 64-byte chunk taken out: 12096 in the ring, 4096 free, which is
     // not more than a whole buffer, so the last write stays with the driver.
     EXPECT_EQ(w.host.fetches, 3u);
@@ -80,11 +91,14 @@ TEST(WorkerPump, NothingIsFetchedWhileTheRingCannotTakeAWholeBuffer)
 TEST(WorkerPump, PartialSendsLoseNothing)
 {
     OpenWorker w;
-    w.core.OnNotification({NOTIFY_BAUD_RATE, 13});
+    w.AtBaud(13);
     w.host.sendLimitPerCall = 700;
     const auto data = Pattern(4000);
     w.host.appWrites.push_back(data);
-    w.core.TxPass();
+    // A partial send ends the pass; the rest goes in the passes after it.
+    EXPECT_EQ(w.core.TxPass(), PumpPass::Stalled);
+    while (w.core.TxPass() != PumpPass::Quiet) {
+    }
     EXPECT_EQ(w.host.server.data, data);
 }
 
@@ -115,7 +129,6 @@ TEST(WorkerPump, ReceivedBlocksLoseTheirMessages)
         EXPECT_EQ(w.core.Indicator(IND_DCD), c.dcd);
         EXPECT_EQ(w.host.ReportTexts(), c.reports);
         EXPECT_EQ(w.core.Indicator(IND_RX), kLedReceived);
-        EXPECT_EQ(w.host.timers[TIMER_ALIVE_RX], 7000u);
     }
 }
 
@@ -193,16 +206,190 @@ TEST(WorkerPump, UnsentBytesSurviveAReconnection)
     OpenWorker w;
     const auto data = Pattern(3000);
     w.host.appWrites.push_back(data);
-    w.host.sendRoom = 1000;  // 1000 bytes leave, then the socket stays full: link lost
-    w.core.TxPass();
+    w.host.sendRoom = 1000;  // 1000 bytes leave, then the socket stays full
+    EXPECT_EQ(w.core.TxPass(), PumpPass::Stalled);
+    // ... and the server falls silent as well: lost by the keep-alive.
+    RunTimers(w.host, w.core, 7000 + kAliveRxGraceMs);
     ASSERT_TRUE(w.core.IsLinkLost());
-    w.host.sendRoom = 1u << 30;
+    w.host.sendRoom = FakeHost::kUnlimited;
     EXPECT_EQ(w.host.server.data.size(), 1000u);
     w.core.OnReconnectTimer();
     ASSERT_FALSE(w.core.IsLinkLost());
     w.core.TxPass();
     const std::vector<uint8_t>& all = w.host.server.data;  // both connections
     EXPECT_EQ(all, data);
+}
+
+// A modem status reaches the driver after the data that came before it, also when the
+// driver's ring takes that data only bit by bit.
+TEST(WorkerPump, ModemStatusWaitsBehindTheDataBeforeIt)
+{
+    using Events = std::vector<std::string>;
+    const std::vector<uint8_t> block = Bytes({0x41, 0x42, 0x7F, 0xFE, 0x6D, 0x30, 0xF7, 0x43});
+    {
+        OpenWorker w;
+        w.host.server.Send(block);
+        w.core.RxPass(0);
+        EXPECT_EQ(w.host.driverEvents, (Events{"put 41 42", "report 3 48 0", "put 43"}));
+    }
+    {
+        OpenWorker w;
+        w.host.putLimit = 0;  // the application is not reading
+        w.host.server.Send(block);
+        EXPECT_EQ(w.core.RxPass(0), PumpPass::Blocked);
+        EXPECT_TRUE(w.host.driverEvents.empty());
+        EXPECT_EQ(w.core.Indicator(IND_CTS), kLedOff);
+        w.host.putLimit = 1;
+        EXPECT_EQ(w.core.RxPass(0), PumpPass::Blocked);
+        EXPECT_EQ(w.host.driverEvents, Events{"put 41"});
+        while (w.core.RxPass(0) != PumpPass::Quiet) {
+        }
+        EXPECT_EQ(w.host.driverEvents, (Events{"put 41", "put 42", "report 3 48 0", "put 43"}));
+        EXPECT_EQ(w.core.Indicator(IND_CTS), kLedOn);
+    }
+    {
+        // Statuses in a row, and one behind data that arrives in a later block.
+        OpenWorker w;
+        w.host.putLimit = 0;
+        w.host.server.Send(Bytes({0x7F, 0xFE, 0x6D, 0x10, 0xF7, 0x7F, 0xFE, 0x6D, 0x30, 0xF7, 0x01}));
+        w.core.RxPass(0);
+        w.host.server.Send(Bytes({0x02, 0x7F, 0xFE, 0x6D, 0x00, 0xF7}));
+        w.core.RxPass(0);
+        w.host.putLimit = -2;
+        while (w.core.RxPass(0) != PumpPass::Quiet) {
+        }
+        EXPECT_EQ(w.host.driverEvents,
+                  (Events{"report 3 16 0", "report 3 48 0", "put 01", "put 02", "report 3 0 0"}));
+    }
+}
+
+// A device server that keeps sending but does not read (a serial device held off by flow
+// control): the data waits, fetching stops once the ring is full, and the link stays up.
+// Settings and keep-alives never wait behind the data.
+TEST(WorkerPump, AServerThatStopsReadingHoldsTheDataBack)
+{
+    OpenWorker w;
+    w.host.sendRoom = 0;
+    const auto data = Pattern(20000);
+    QueueWrites(w.host, data, 1000);
+    for (int second = 0; second < 30; ++second) {
+        for (int i = 0; i < 10; ++i) EXPECT_EQ(w.core.TxPass(), PumpPass::Stalled);
+        w.host.server.Send(Bytes({0x7F, 0xFE, 0x41, 0x00, 0xF7}));
+        w.core.RxPass(0);
+        RunTimers(w.host, w.core, 1000);
+    }
+    EXPECT_FALSE(w.core.IsLinkLost());
+    EXPECT_TRUE(w.host.ReportTexts().empty());
+    EXPECT_FALSE(w.host.appWrites.empty());  // still with the driver: not completed
+
+    // A setting given meanwhile comes back at once and does not move the clock.
+    const uint64_t before = w.host.now;
+    w.core.OnNotification({NOTIFY_BAUD_RATE, 10});
+    w.core.OnNotification({NOTIFY_BAUD_RATE, 12});
+    w.core.OnNotification({NOTIFY_LINE_CONTROL, 0x1B});
+    EXPECT_EQ(w.host.now, before);
+    EXPECT_TRUE(w.host.server.sendSizes.empty());
+
+    // The server reads again: the newest settings and one keep-alive, then every byte.
+    w.host.sendRoom = FakeHost::kUnlimited;
+    while (w.core.TxPass() != PumpPass::Quiet) {
+    }
+    EXPECT_EQ(w.host.server.messages, (std::vector<std::string>{"A 00", "S 0C", "L 1B"}));
+    EXPECT_EQ(w.host.server.data, data);
+}
+
+TEST(WorkerPump, AControlMessageUnderWayEndsBeforeAnyOtherByte)
+{
+    OpenWorker w;
+    w.host.sendRoom = 2;  // two bytes of the message leave, three wait
+    w.core.OnNotification({NOTIFY_LINE_CONTROL, 0x1B});
+    w.host.appWrites.push_back(Bytes({0x7F, 0x01, 0x02}));
+    EXPECT_EQ(w.core.TxPass(), PumpPass::Stalled);
+    w.host.sendRoom = 1;
+    EXPECT_EQ(w.core.TxPass(), PumpPass::Stalled);
+    w.host.sendRoom = FakeHost::kUnlimited;
+    EXPECT_EQ(w.core.TxPass(), PumpPass::Busy);
+    EXPECT_EQ(w.host.server.messages, std::vector<std::string>{"L 1B"});
+    EXPECT_EQ(w.host.server.data, Bytes({0x7F, 0x01, 0x02}));
+    EXPECT_EQ(w.host.server.sendSizes, (std::vector<uint32_t>{2, 1, 2, 3}));
+}
+
+// What the application wrote before it closed the port reaches the server before the
+// close is answered, and the connection ends in order; only what cannot leave in time
+// is dropped, and then it is counted and shown.
+TEST(WorkerPump, WhatWasWrittenBeforeTheCloseLeavesFirst)
+{
+    struct Case {
+        const char* what;
+        uint32_t baud, written;
+        void (*server)(FakeHost& host);
+        uint32_t arrives;
+        uint32_t err;
+    } cases[] = {
+        {"9600 baud, 4096 bytes", 6, 4096, [](FakeHost&) {}, 4096, kLedOff},
+        {"9600 baud, 65536 bytes", 6, 65536, [](FakeHost&) {}, 65536, kLedOff},
+        {"a slow reader", 6, 4096,
+         [](FakeHost& h) {
+             h.sendRoom = 256;
+             h.readPerMs = 2;
+         },
+         4096, kLedOff},
+        {"a server that does not end its side", 6, 4096, [](FakeHost& h) { h.closesOnEnd = false; }, 4096,
+         kLedOff},
+        {"a server that does not read", 6, 4096, [](FakeHost& h) { h.sendRoom = 1000; }, 1000, kLedTxDropped},
+        {"a lost link", 6, 4096, [](FakeHost& h) { h.socketOpen = false; }, 0, kLedTxDropped},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        OpenWorker w;
+        w.AtBaud(c.baud);
+        const auto data = Pattern(c.written);
+        QueueWrites(w.host, data, 4096);
+        // The pump took one write before the close came.
+        c.server(w.host);
+        w.core.TxPass();
+        const uint64_t start = w.host.now;
+        w.core.OnNotification({NOTIFY_CLOSE_REQUEST, 0});
+        EXPECT_EQ(w.host.server.data.size(), c.arrives);
+        EXPECT_TRUE(std::equal(w.host.server.data.begin(), w.host.server.data.end(), data.begin()));
+        EXPECT_LE(w.host.now - start, uint64_t{kCloseDrainMs} + kCloseLingerMs + 100);
+        EXPECT_EQ(w.host.ReportTexts().back(), "2 0 0");
+        EXPECT_FALSE(w.core.Connected());
+        EXPECT_EQ(w.core.Indicator(IND_ERR), c.err);
+        // What was fetched from the driver and did not leave is what was dropped.
+        const uint32_t fetched = c.written - static_cast<uint32_t>(w.host.appWrites.size()) * 4096;
+        EXPECT_EQ(w.core.DroppedTxBytes(), fetched - c.arrives);
+        // The closed notification that follows changes none of it.
+        w.core.OnNotification({NOTIFY_PORT_CLOSED, 5});
+        EXPECT_EQ(w.core.Indicator(IND_ERR), c.err);
+        EXPECT_EQ(w.core.DroppedTxBytes(), fetched - c.arrives);
+    }
+    // The next application's open clears the mark.
+    OpenWorker w;
+    w.host.sendRoom = 0;
+    w.host.appWrites.push_back(Bytes({1, 2, 3}));
+    w.core.OnNotification({NOTIFY_CLOSE_REQUEST, 0});
+    w.core.OnNotification({NOTIFY_PORT_CLOSED, 5});
+    EXPECT_EQ(w.core.Indicator(IND_ERR), kLedTxDropped);
+    w.host.sendRoom = FakeHost::kUnlimited;
+    w.core.OnNotification({NOTIFY_OPEN_REQUEST, 0});
+    w.core.OnNotification({NOTIFY_PORT_OPENED, 5});
+    EXPECT_EQ(w.core.Indicator(IND_ERR), kLedOff);
+}
+
+// Stop and forced close do not wait for the data.
+TEST(WorkerPump, ForcedCloseDropsWhatIsQueuedAtOnce)
+{
+    OpenWorker w;
+    w.host.sendRoom = 0;
+    w.host.appWrites.push_back(Pattern(3000));
+    w.core.TxPass();
+    const uint64_t start = w.host.now;
+    EXPECT_TRUE(w.core.ForceClose());
+    EXPECT_EQ(w.host.now, start);
+    EXPECT_EQ(w.host.sendShutdowns, 0u);
+    EXPECT_EQ(w.core.DroppedTxBytes(), 3000u);
+    EXPECT_EQ(w.core.Indicator(IND_ERR), kLedTxDropped);
 }
 
 // The three threads at once, the way the shell runs them, with an echoing server: every
@@ -216,8 +403,7 @@ TEST(WorkerPump, ThreadsMoveAMegabyteThroughAnEchoServer)
     core.OnNotification({NOTIFY_PORT_OPENED, 5});
     host.ClearRecords();
     const auto data = Pattern(1 << 20);
-    for (size_t at = 0; at < data.size(); at += 1000)
-        host.appWrites.push_back(std::vector<uint8_t>(data.begin() + at, data.begin() + std::min(data.size(), at + 1000)));
+    QueueWrites(host, data, 1000);
 
     std::atomic<bool> stop{false};
     std::thread tx([&] { while (!stop) core.TxPass(); });

@@ -1,6 +1,7 @@
 // The data pump: application writes fetched from the driver go through NetTxRing to the
-// socket in chunks sized by the baud index; received blocks lose their in-band messages
-// and the rest goes to the driver, kept until the driver has taken all of it.
+// socket in chunks sized by the baud index, one send attempt at a time; received blocks
+// lose their in-band messages and the rest goes to the driver, kept until the driver has
+// taken all of it, with each modem status reported after the data before it.
 #include <string.h>
 
 #include "worker_core.h"
@@ -12,6 +13,14 @@ using namespace protocol;
 
 PumpPass WorkerCore::TxPass()
 {
+    std::lock_guard<std::mutex> pass(txPassLock_);
+    bool drained;
+    return TxPassLocked(&drained);
+}
+
+PumpPass WorkerCore::TxPassLocked(bool* drained)
+{
+    *drained = false;
     if (!inUse_) return PumpPass::Idle;
     bool moved = false;
 
@@ -20,6 +29,7 @@ PumpPass WorkerCore::TxPass()
         std::lock_guard<std::mutex> ring(ringLock_);
         fetch = ring_.ShouldFetch();
     }
+    bool driverEmpty = false;
     if (fetch) {
         const int32_t got = host_.FetchTx(fetchBuffer_, sizeof fetchBuffer_);
         if (got > 0) {
@@ -27,6 +37,9 @@ PumpPass WorkerCore::TxPass()
             // Cannot fail: a fetch is made only while a whole buffer fits.
             ring_.Put(fetchBuffer_, static_cast<uint32_t>(got));
             moved = true;
+        } else {
+            // Nothing queued (or the device does not answer): nothing more to come now.
+            driverEmpty = true;
         }
     }
 
@@ -39,35 +52,62 @@ PumpPass WorkerCore::TxPass()
 
     // A chunk left from an earlier session is not this application's data.
     if (txChunkLength_ > 0 && txChunkSession_ != session_) txChunkLength_ = 0;
-    while (!stopping_) {
+    SendOutcome outcome;
+    {
+        std::lock_guard<std::mutex> send(sendLock_);
+        outcome = FlushControlLocked(socket);
+    }
+    while (outcome == SendOutcome::Sent && !stopping_) {
         if (txChunkLength_ == 0) {
             std::lock_guard<std::mutex> ring(ringLock_);
             txChunkLength_ = ring_.TakeChunk(txChunk_, baudIndex_);
             txChunkSession_ = session_;
         }
         if (txChunkLength_ == 0) break;
-        SendOutcome outcome;
         uint32_t sent = 0;
         {
             std::lock_guard<std::mutex> send(sendLock_);
-            memcpy(txWire_, txChunk_, txChunkLength_);
-            {
-                std::lock_guard<std::mutex> keys(keysLock_);
-                keys_.EncodeTx(txWire_, txChunkLength_);
+            // A control message queued meanwhile goes first, and one under way must end.
+            outcome = FlushControlLocked(socket);
+            if (outcome == SendOutcome::Sent) {
+                memcpy(txWire_, txChunk_, txChunkLength_);
+                {
+                    std::lock_guard<std::mutex> keys(keysLock_);
+                    keys_.EncodeTx(txWire_, txChunkLength_);
+                }
+                outcome = SendOnce(socket, txWire_, txChunkLength_, &sent);
             }
-            outcome = SendAll(socket, txWire_, txChunkLength_, &sent);
         }
         // What did not leave stays for the next pass, or for the reconnection.
-        if (outcome != SendOutcome::Sent) {
+        if (sent > 0) {
+            moved = true;
             txChunkLength_ -= sent;
             memmove(txChunk_, txChunk_ + sent, txChunkLength_);
-            break;
         }
-        txChunkLength_ = 0;
-        moved = true;
     }
     ReleaseSocket(socket);
+    if (outcome == SendOutcome::Failed) return PumpPass::Idle;
+    if (outcome == SendOutcome::NotWritable) return PumpPass::Stalled;
+    {
+        std::lock_guard<std::mutex> send(sendLock_);
+        std::lock_guard<std::mutex> ring(ringLock_);
+        *drained = driverEmpty && txChunkLength_ == 0 && ring_.Used() == 0 && control_.Empty();
+    }
     return moved ? PumpPass::Busy : PumpPass::Quiet;
+}
+
+void WorkerCore::WaitWritable(uint32_t waitUs)
+{
+    SocketHandle socket;
+    {
+        std::lock_guard<std::mutex> state(stateLock_);
+        socket = AcquireSocketLocked(true);
+    }
+    if (socket == kNoSocket) return;
+    // An error shows at the next send.
+    uint32_t error = 0;
+    host_.SocketWait(socket, true, waitUs, &error);
+    ReleaseSocket(socket);
 }
 
 PumpPass WorkerCore::RxPass(uint32_t waitUs)
@@ -86,22 +126,16 @@ PumpPass WorkerCore::RxPass(uint32_t waitUs)
         bool delivered = false;
         if (!DeliverPending(&delivered)) {
             // The application is not reading: the server is not to blame for the
-            // silence that follows, so the receive keep-alive is held off meanwhile.
-            const uint64_t now = host_.NowMs();
-            if (now - lastBlockedArmMs_ >= aliveRxMs_ / 4) {
-                lastBlockedArmMs_ = now;
-                host_.ArmTimer(TIMER_ALIVE_RX, aliveRxMs_);
-            }
+            // silence that follows, so it counts as heard from meanwhile.
+            lastRxMs_ = host_.NowMs();
             pass = PumpPass::Blocked;
         } else {
             bool received = false;
             if (ReceiveOnce(socket, waitUs, &received)) {
-                if (pendingEnd_ > pendingStart_) {
-                    if (!DeliverPending(&delivered)) pass = PumpPass::Blocked;
-                } else if (received) {
-                    // A block of messages only counts as delivered.
-                    VerifyLink(true);
-                }
+                const bool data = pendingEnd_ > pendingStart_;
+                if ((data || statusCount_ > 0) && !DeliverPending(&delivered)) pass = PumpPass::Blocked;
+                // A block of messages only counts as delivered.
+                if (!data && received) VerifyLink(true);
             }
             if (pass != PumpPass::Blocked && (received || delivered)) pass = PumpPass::Busy;
         }
@@ -113,12 +147,14 @@ PumpPass WorkerCore::RxPass(uint32_t waitUs)
 bool WorkerCore::ReceiveOnce(SocketHandle socket, uint32_t waitUs, bool* received)
 {
     *received = false;
-    if (pendingStart_ == pendingEnd_) {
-        pendingStart_ = pendingEnd_ = 0;
-    } else if (pendingStart_ > 0) {
-        memmove(pending_, pending_ + pendingStart_, pendingEnd_ - pendingStart_);
-        pendingEnd_ -= pendingStart_;
+    // What the driver took goes; what it did not moves to the front, and the modem
+    // statuses waiting behind it with it.
+    const uint32_t shift = pendingStart_;
+    if (shift > 0) {
+        memmove(pending_, pending_ + shift, pendingEnd_ - shift);
+        pendingEnd_ -= shift;
         pendingStart_ = 0;
+        for (uint32_t i = 0; i < statusCount_; ++i) statuses_[i].at -= shift;
     }
     const uint32_t room = kPendingCapacity - pendingEnd_;
     if (room <= ReceiveScanner::kMaxHeld) return true;
@@ -160,27 +196,50 @@ bool WorkerCore::ReceiveOnce(SocketHandle socket, uint32_t waitUs, bool* receive
 
 void WorkerCore::ProcessBlock(const uint8_t* block, uint32_t length)
 {
-    host_.ArmTimer(TIMER_ALIVE_RX, aliveRxMs_);
+    lastRxMs_ = host_.NowMs();
     RxSink sink(*this);
     std::lock_guard<std::mutex> keys(keysLock_);
     scanner_.Receive(block, length, sink);
 }
 
+void WorkerCore::QueueModemStatus(uint8_t status)
+{
+    if (statusCount_ == kStatusCapacity) {
+        // Full: the newest joins the last one waiting, at the later place (late rather
+        // than early); the change bits of both stay set, as a 16550 keeps them until read.
+        QueuedStatus& last = statuses_[statusCount_ - 1];
+        last.status = static_cast<uint8_t>((status & 0xF0) | ((last.status | status) & 0x0F));
+        last.at = pendingEnd_;
+        return;
+    }
+    statuses_[statusCount_++] = {pendingEnd_, status};
+}
+
 bool WorkerCore::DeliverPending(bool* delivered)
 {
-    const uint32_t length = pendingEnd_ - pendingStart_;
-    if (length == 0) return true;
-    const int32_t taken = host_.PutRx(pending_ + pendingStart_, length);
-    if (taken < 0) {
-        // A refused delivery is not retried.
-        pendingStart_ = pendingEnd_ = 0;
-        VerifyLink(false);
-        return true;
+    for (;;) {
+        // Data up to the next modem status (or all of it), then that status.
+        const uint32_t stop = statusCount_ > 0 ? statuses_[0].at : pendingEnd_;
+        if (stop > pendingStart_) {
+            const int32_t taken = host_.PutRx(pending_ + pendingStart_, stop - pendingStart_);
+            if (taken < 0) {
+                // A refused delivery is not retried.
+                pendingStart_ = stop;
+                VerifyLink(false);
+            } else {
+                *delivered = *delivered || taken > 0;
+                pendingStart_ += static_cast<uint32_t>(taken);
+                if (pendingStart_ < stop) return false;
+                VerifyLink(true);
+            }
+        }
+        if (statusCount_ == 0) break;
+        const uint8_t status = statuses_[0].status;
+        --statusCount_;
+        memmove(statuses_, statuses_ + 1, statusCount_ * sizeof statuses_[0]);
+        ReportModemStatus(status);
     }
-    *delivered = *delivered || taken > 0;
-    pendingStart_ += static_cast<uint32_t>(taken);
-    if (pendingStart_ < pendingEnd_) return false;
-    VerifyLink(true);
+    pendingStart_ = pendingEnd_ = 0;
     return true;
 }
 

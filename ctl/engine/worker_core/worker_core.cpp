@@ -44,7 +44,7 @@ void WorkerCore::OnNotification(const LinkNotification& n)
         {NOTIFY_PORT_OPENED, [](WorkerCore& c, uint32_t v) { c.NotePortOpened(v); }},
         {NOTIFY_PORT_CLOSED, [](WorkerCore& c, uint32_t) { c.NotePortClosed(); }},
         {NOTIFY_OPEN_REQUEST, [](WorkerCore& c, uint32_t) { c.Connect(); }},
-        {NOTIFY_CLOSE_REQUEST, [](WorkerCore& c, uint32_t) { c.Disconnect(); }},
+        {NOTIFY_CLOSE_REQUEST, [](WorkerCore& c, uint32_t) { c.CloseRequest(); }},
         {NOTIFY_BAUD_RATE, [](WorkerCore& c, uint32_t v) { c.SetBaudIndex(v); }},
         {NOTIFY_LINE_CONTROL, [](WorkerCore& c, uint32_t v) { if (!c.Raw()) c.SetLineControl(v); }},
         {NOTIFY_MODEM_CONTROL, [](WorkerCore& c, uint32_t v) { if (!c.Raw()) c.SetModemControl(v); }},
@@ -64,8 +64,8 @@ void WorkerCore::NotePortOpened(uint32_t value)
         if (inUse_) return;
         inUse_ = true;
         openedValue_ = value;
+        if (!linkLost_) SetLed(IND_ERR, kLedOff);
     }
-    if (!linkLost_) SetLed(IND_ERR, kLedOff);
     SetLed(IND_ACT, kLedOn);
     host_.SlotOpenChanged(true);
     host_.WakePumps();
@@ -104,11 +104,6 @@ bool WorkerCore::ForceClose()
     return true;
 }
 
-void WorkerCore::OnAliveTxTimer()
-{
-    SendMessage(InbandMessage::Alive());
-}
-
 void WorkerCore::SetBaudIndex(uint32_t index)
 {
     // The driver announces only table indices; anything else is not a baud rate.
@@ -144,7 +139,7 @@ void WorkerCore::SetModemControl(uint32_t value)
     SendMessage(InbandMessage::ModemControl(static_cast<uint8_t>(value)));
 }
 
-void WorkerCore::OnModemStatus(uint8_t status)
+void WorkerCore::ReportModemStatus(uint8_t status)
 {
     const ModemStatusIndicators leds = IndicatorsOfModemStatus(status);
     SetLed(IND_CTS, leds.cts);

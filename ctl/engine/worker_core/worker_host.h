@@ -67,6 +67,8 @@ public:
     virtual SocketResult SocketRecv(SocketHandle socket, uint8_t* buffer, uint32_t size) = 0;
     // Ends the connection so that a thread still using the socket returns at once.
     virtual void SocketShutdown(SocketHandle socket) = 0;
+    // Sends no more: the peer reads the end of the stream after what was sent.
+    virtual void SocketShutdownSend(SocketHandle socket) = 0;
     virtual void SocketClose(SocketHandle socket) = 0;
 
     // Due time and period in milliseconds.

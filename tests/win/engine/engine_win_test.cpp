@@ -5,6 +5,7 @@
 //   slot 1  COM6  "Encryption"  echoing server
 //   slot 2  COM7  "Raw"         echoing server
 //   slot 3  COM8  "COM"         a server that refuses every connection
+//   slot 4  COM9  "COM"         a server that keeps what it receives (its log has it)
 //
 // The application side uses overlapped I/O with bounded waits, so a request that never
 // completes fails the test instead of hanging it.
@@ -13,6 +14,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -25,6 +27,7 @@
 #include "driver_fixture.h"
 #include "port_worker.h"
 #include "raw_line.h"
+#include "receive_scanner.h"
 
 using namespace pta;
 
@@ -43,6 +46,7 @@ const SlotSetup kSlots[] = {
     {1, 6, ProtocolEncryption, "PORTARA_SERVER_PORT"},
     {2, 7, ProtocolRaw, "PORTARA_SERVER_PORT"},
     {3, 8, ProtocolCom, "PORTARA_REFUSING_PORT"},
+    {4, 9, ProtocolCom, "PORTARA_SINK_PORT"},
 };
 constexpr size_t kSlotCount = sizeof kSlots / sizeof kSlots[0];
 
@@ -52,10 +56,10 @@ std::string RunFile(const char* name)
     return std::string(dir ? dir : ".") + "\\" + name;
 }
 
-std::vector<std::string> ServerLog()
+std::vector<std::string> ServerLog(const char* file = "server.log")
 {
     std::vector<std::string> lines;
-    std::ifstream in(RunFile("server.log"));
+    std::ifstream in(RunFile(file));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
 }
@@ -73,9 +77,9 @@ bool ServerCommand(const std::string& command)
 }
 
 // The server's log lines of the connection that came after `mark` lines: its id first.
-std::vector<std::string> ConnectionLines(size_t mark)
+std::vector<std::string> ConnectionLines(size_t mark, const char* file = "server.log")
 {
-    const std::vector<std::string> lines = ServerLog();
+    const std::vector<std::string> lines = ServerLog(file);
     std::string id;
     std::vector<std::string> out;
     for (size_t i = mark; i < lines.size(); ++i) {
@@ -440,6 +444,248 @@ TEST(Engine, WritesRightAfterTheOpenAllArrive)
         }
         ClosePort(app, 0);
     }
+}
+
+// The bytes the sink server received on the connection after `mark` log lines.
+std::string SinkData(size_t mark)
+{
+    std::string data;
+    for (const std::string& line : ConnectionLines(mark, "sink.log")) {
+        if (line.rfind("data ", 0) != 0) continue;
+        const std::string hex = line.substr(line.rfind(' ') + 1);
+        for (size_t i = 0; i + 1 < hex.size(); i += 2) data += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return data;
+}
+
+// At 9600 baud an application writes and closes the port the moment its write completes:
+// every byte still reaches the server, and the connection ends in order.
+TEST(Engine, AWriteFollowedAtOnceByACloseArrivesWhole)
+{
+    unsigned seed = 11;
+    for (size_t length : {4096u, 65536u, 4096u}) {
+        SCOPED_TRACE(length);
+        const size_t mark = ServerLog("sink.log").size();
+        auto app = OpenPort(4, 9);
+        ASSERT_TRUE(app->Configure(9600));
+        const std::string data = Pattern(length, seed++);
+        ASSERT_TRUE(app->Write(data));
+        ClosePort(app, 4);
+        EXPECT_TRUE(WaitFor([&] { return Count(ConnectionLines(mark, "sink.log"), "close ") > 0; }, kWaitMs));
+        const std::string got = SinkData(mark);
+        EXPECT_EQ(got.size(), data.size());
+        EXPECT_TRUE(got == data);
+        // The engine ended the connection, in order: the server read its end.
+        EXPECT_EQ(Count(ConnectionLines(mark, "sink.log"), " peer"), 1u);
+        EXPECT_EQ(Worker(4).Core().DroppedTxBytes(), 0u);
+        EXPECT_NE(Worker(4).Status().value[worker::IND_ERR], worker::kLedTxDropped);
+    }
+}
+
+// A device server inside the test: it takes one connection, sends MSG_ALIVE every 500 ms
+// and reads only while told to, keeping the data it reads (messages taken out). Its
+// receive buffer is small, so a server that does not read is full soon.
+class HoldingServer : private protocol::ReceiveSink {
+public:
+    HoldingServer()
+    {
+        InitializeCriticalSection(&lock_);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        int small = 2048;
+        setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof a;
+        bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(listener_, 1);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length);
+        port_ = ntohs(a.sin_port);
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~HoldingServer()
+    {
+        stop_ = true;
+        WaitForSingleObject(thread_, kWaitMs);
+        CloseHandle(thread_);
+        closesocket(listener_);
+        DeleteCriticalSection(&lock_);
+    }
+    uint16_t Port() const { return port_; }
+    void Read(bool on) { reading_ = on; }
+    std::string Received()
+    {
+        EnterCriticalSection(&lock_);
+        std::string copy = received_;
+        LeaveCriticalSection(&lock_);
+        return copy;
+    }
+
+private:
+    static DWORD WINAPI Run(LPVOID self)
+    {
+        static_cast<HoldingServer*>(self)->Serve();
+        return 0;
+    }
+    void Serve()
+    {
+        SOCKET c = INVALID_SOCKET;
+        ULONGLONG nextAlive = 0;
+        while (!stop_) {
+            fd_set r;
+            FD_ZERO(&r);
+            FD_SET(c == INVALID_SOCKET ? listener_ : c, &r);
+            timeval tv = {0, 10000};
+            const bool ready = select(0, &r, nullptr, nullptr, &tv) > 0;
+            if (c == INVALID_SOCKET) {
+                if (ready) c = accept(listener_, nullptr, nullptr);
+                continue;
+            }
+            if (GetTickCount64() >= nextAlive) {
+                static const char alive[] = {0x7F, static_cast<char>(0xFE), 0x41, 0x00, static_cast<char>(0xF7)};
+                send(c, alive, sizeof alive, 0);
+                nextAlive = GetTickCount64() + 500;
+            }
+            if (ready && reading_) {
+                char buffer[4096];
+                const int n = recv(c, buffer, sizeof buffer, 0);
+                if (n <= 0) break;
+                EnterCriticalSection(&lock_);
+                scanner_.Receive(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n), *this);
+                LeaveCriticalSection(&lock_);
+            }
+        }
+        if (c != INVALID_SOCKET) closesocket(c);
+    }
+    void Deliver(const uint8_t* data, size_t length) override
+    {
+        received_.append(reinterpret_cast<const char*>(data), length);
+    }
+    void OnMessage(const protocol::ReceivedMessage&) override {}
+
+    SOCKET listener_;
+    uint16_t port_ = 0;
+    HANDLE thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> reading_{false};
+    CRITICAL_SECTION lock_;
+    protocol::LinkKeys keys_;
+    protocol::ReceiveScanner scanner_{protocol::LinkSide::DeviceServer, keys_};
+    std::string received_;
+};
+
+// Points a slot at another TCP port for as long as it lives (the worker reads the port at
+// each connect).
+class SlotPort {
+public:
+    SlotPort(uint32_t slot, DWORD port, DWORD restore) : slot_(slot), restore_(restore) { Set(port); }
+    ~SlotPort() { Set(restore_); }
+
+private:
+    void Set(DWORD port)
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, SlotSubkey(slot_).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+            return;
+        SetDword(key, TcpPortValue, port);
+        RegCloseKey(key);
+    }
+    uint32_t slot_;
+    DWORD restore_;
+};
+
+// An application write left to run while the test looks on.
+class PendingWrite {
+public:
+    PendingWrite(HANDLE port, const std::string& data) : data_(data)
+    {
+        overlapped_.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (WriteFile(port, data_.data(), static_cast<DWORD>(data_.size()), nullptr, &overlapped_) ||
+            GetLastError() == ERROR_IO_PENDING)
+            started_ = true;
+        port_ = port;
+    }
+    ~PendingWrite()
+    {
+        if (started_ && !Finished(0)) {
+            CancelIo(port_);
+            Finished(kWaitMs);
+        }
+        CloseHandle(overlapped_.hEvent);
+    }
+    bool Started() const { return started_; }
+    // Whether it ended within `ms`; `written` then tells how much it wrote.
+    bool Finished(DWORD ms)
+    {
+        if (WaitForSingleObject(overlapped_.hEvent, ms) != WAIT_OBJECT_0) return false;
+        GetOverlappedResult(port_, &overlapped_, &written_, FALSE);
+        return true;
+    }
+    DWORD Written() const { return written_; }
+
+private:
+    std::string data_;
+    OVERLAPPED overlapped_ = {};
+    HANDLE port_ = INVALID_HANDLE_VALUE;
+    bool started_ = false;
+    DWORD written_ = 0;
+};
+
+DWORD SinkPort() { return static_cast<DWORD>(std::atoi(std::getenv("PORTARA_SINK_PORT"))); }
+
+// A server that keeps sending keep-alives but does not read (a serial device held off by
+// flow control): the application's write waits, the link stays up, and once the server
+// reads again every byte arrives.
+TEST(Engine, AServerThatStopsReadingHoldsTheDataBackWithoutLosingTheLink)
+{
+    HoldingServer server;
+    SlotPort pointed(4, server.Port(), SinkPort());
+    const size_t reports = Engine::instance->ReportMark();
+    auto app = OpenPort(4, 9);
+    ASSERT_TRUE(app->Configure(9600));
+    const std::string data = Pattern(65536, 23);
+    PendingWrite write(app->Handle(), data);
+    ASSERT_TRUE(write.Started());
+    // Past AliveRxTimer (7000 ms).
+    Sleep(9000);
+    EXPECT_FALSE(Worker(4).Core().IsLinkLost());
+    EXPECT_FALSE(write.Finished(0));
+    // Settings are still answered at once meanwhile.
+    const ULONGLONG before = GetTickCount64();
+    EXPECT_TRUE(SetRawLine(app->Handle(), 19200));
+    EXPECT_LT(GetTickCount64() - before, 1000u);
+    server.Read(true);
+    ASSERT_TRUE(write.Finished(kWaitMs));
+    EXPECT_EQ(write.Written(), data.size());
+    EXPECT_TRUE(WaitFor([&] { return server.Received().size() >= data.size(); }, kWaitMs));
+    EXPECT_TRUE(server.Received() == data);
+    EXPECT_EQ(Engine::instance->Reports(4, reports), std::vector<std::string>{"1 0 0"});
+    ClosePort(app, 4);
+}
+
+// The application gives up on its write (it cancels it) and closes: the close is answered
+// well inside the driver's handshake, and the bytes that could not leave are counted and
+// shown.
+TEST(Engine, ACloseWhileTheServerDoesNotReadIsAnsweredInTime)
+{
+    HoldingServer server;
+    SlotPort pointed(4, server.Port(), SinkPort());
+    const uint64_t droppedBefore = Worker(4).Core().DroppedTxBytes();
+    auto app = OpenPort(4, 9);
+    ASSERT_TRUE(app->Configure(9600));
+    {
+        PendingWrite write(app->Handle(), Pattern(65536, 29));
+        ASSERT_TRUE(write.Started());
+        Sleep(1500);
+        EXPECT_FALSE(write.Finished(0));
+    }  // cancelled
+    const ULONGLONG start = GetTickCount64();
+    ClosePort(app, 4);
+    const ULONGLONG took = GetTickCount64() - start;
+    printf("[ figure ] close with a server that does not read answered in %llu ms\n", took);
+    EXPECT_LT(took, 8000u);
+    EXPECT_GT(Worker(4).Core().DroppedTxBytes(), droppedBefore);
+    EXPECT_EQ(Worker(4).Status().value[worker::IND_ERR], worker::kLedTxDropped);
 }
 
 TEST(Engine, KeepAliveLeavesWhenNothingElseIs)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the engine test under Wine in a prefix of its own, against the real drivers and two
-# device servers on loopback: one that echoes (and reports modem status 0x30), and one
-# that refuses every connection.
+# Runs the engine test under Wine in a prefix of its own, against the real drivers and three
+# device servers on loopback: one that echoes (and reports modem status 0x30), one that
+# refuses every connection, and one that keeps what it receives (printed to "sink.log").
 #   run_engine_test.sh <engine_win_test.exe> <package folder> <ptadevsrv> [gtest args...]
 # The test sends commands to the echoing server by writing them to the file "command" in
 # the run folder; this script passes each on to the server's standard input. The server's
@@ -31,9 +31,12 @@ echo_pid=$!
 exec 3>"$run/commands"
 "$devsrv" --port 0 --refuse --lifetime $lifetime >"$run/refusing.log" 2>&1 &
 refuse_pid=$!
+"$devsrv" --port 0 --trace-data --lifetime $lifetime >"$run/sink.log" 2>&1 &
+sink_pid=$!
 
 export PORTARA_SERVER_PORT=$(devserver_port_of "$run/server.log")
 export PORTARA_REFUSING_PORT=$(devserver_port_of "$run/refusing.log")
+export PORTARA_SINK_PORT=$(devserver_port_of "$run/sink.log")
 export PORTARA_RUN_DIR=$(wine_path "$run")
 
 # Passes the test's commands on to the echoing server.
@@ -53,6 +56,6 @@ rc=$?
 
 echo quit >&3
 exec 3>&-
-kill $refuse_pid $bridge_pid 2>/dev/null
-wait $echo_pid $refuse_pid $bridge_pid 2>/dev/null
+kill $refuse_pid $sink_pid $bridge_pid 2>/dev/null
+wait $echo_pid $refuse_pid $sink_pid $bridge_pid 2>/dev/null
 exit $rc
