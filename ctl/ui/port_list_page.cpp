@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "common_control.h"
@@ -169,6 +170,9 @@ BOOL CComPortaraDlg::OnInitDialog()
 
         tx_.Enable(false);
         baseWidth_ = 0;
+        RECT client{};
+        GetClientRect(Hwnd(), &client);
+        naturalWidth_ = client.right;
         for (int32_t& entry : rowTable_) entry = -1;
 
         list_.Subclass();
@@ -435,7 +439,10 @@ void CComPortaraDlg::LayoutPage(int width, int height)
     SheetPage::LayoutPage(width, height);
     if (!Hwnd()) return;
     if (!groupRemembered_) RememberGroupRect();
-    if (baseWidth_ == 0) baseWidth_ = width - 60;
+    // The base is the first size at which the strip has its natural room; a layout before
+    // the main window has its size (a preliminary page size) would make every later one
+    // stretch the fields past the page.
+    if (baseWidth_ == 0) baseWidth_ = std::max(width, naturalWidth_) - 60;
     const int g = groupRect_.bottom - groupRect_.top;
 
     list_.Move(5, 5, width - 10, height - g - 15);

@@ -86,6 +86,7 @@ private:
     RECT groupRect_{};
     bool groupRemembered_ = false;
     int baseWidth_ = 0;
+    int naturalWidth_ = 0;  // the page's width from its template
     // The width of each strip control when first measured (0 until then), by id.
     std::map<int, int> initialWidth_;
     HICON icon_ = nullptr;

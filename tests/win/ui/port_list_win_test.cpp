@@ -390,6 +390,8 @@ TEST_F(PortListTest, WorkersReachNoPageAfterItIsGone)
 TEST_F(PortListTest, LayoutPlacesTheListAndTheStrip)
 {
     Show();
+    // The main window's first call comes with a preliminary size.
+    host_->Run([&] { page_.LayoutPage(200, 200); });
     host_->Run([&] { page_.LayoutPage(700, 400); });
     host_->Run([&] { page_.LayoutPage(900, 500); });
     const RECT group = RectOf(Item(IDC_STRIP_GROUP), page_.Hwnd());
@@ -413,6 +415,7 @@ TEST_F(PortListTest, LayoutPlacesTheListAndTheStrip)
         EXPECT_LE(after.bottom, group.bottom) << order[i];
     }
     EXPECT_EQ(RectOf(Item(IDC_COM_EDIT), page_.Hwnd()).left, RectOf(Item(IDC_IP_EDIT), page_.Hwnd()).left);
+    EXPECT_LE(RectOf(Item(IDC_MULTIPORT), page_.Hwnd()).right, group.right) << "the strip fits in its frame";
     const int w = page_.List().ClientWidth();
     EXPECT_EQ(w / 5, page_.List().ColumnWidth(1));
 }
