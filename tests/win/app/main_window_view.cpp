@@ -2,63 +2,94 @@
 // needed) and saves a picture of the whole screen as a 24-bit BMP, to look at.
 //
 //   main_window_view OUTPUT.bmp [menu]
+//   main_window_view OUTPUT.bmp conf add|remove|configure
 //
-// With "menu" the tray menu is open in the picture.
+// With "menu" the tray menu is open in the picture; with "conf" the port settings dialog
+// is shown in one of its modes over a few configured ports.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include <thread>
+
 #include "app_harness.h"
+#include "conf_dlg.h"
 #include "resource.h"
+#include "screen_shot.h"
 
 using namespace pta_test;
 
 namespace {
 
-bool SaveScreen(const char* path)
+// A port manager whose configured ports are a fixed list, and whose COM port database
+// has COM7 claimed.
+class ViewPorts : public TestPorts {
+public:
+    ViewPorts()
+    {
+        const uint32_t coms[] = {5, 6, 9, 12};
+        for (uint32_t i = 0; i < 4; ++i) {
+            pta::PortSettings settings;
+            settings.PortNumber = i;
+            settings.ComNumber = coms[i];
+            pta::InsertPortSettings(map_, settings);
+        }
+    }
+    const pta::PortConfigMap& Ports() override { return map_; }
+    bool ComPortUsage(std::vector<uint8_t>* usage) override
+    {
+        usage->assign(1024, 0);
+        (*usage)[7 - 1] = 1;
+        return true;
+    }
+
+private:
+    pta::PortConfigMap map_;
+};
+
+int ShowSettingsDialog(const char* path, const std::string& mode)
 {
-    const int width = GetSystemMetrics(SM_CXSCREEN);
-    const int height = GetSystemMetrics(SM_CYSCREEN);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
-    SelectObject(memory, old);
-
-    BITMAPINFOHEADER info{};
-    info.biSize = sizeof info;
-    info.biWidth = width;
-    info.biHeight = height;
-    info.biPlanes = 1;
-    info.biBitCount = 24;
-    info.biCompression = BI_RGB;
-    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
-    std::vector<BYTE> pixels(stride * static_cast<DWORD>(height));
-    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
-              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
-
-    BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof file + sizeof info;
-    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
-    FILE* out = std::fopen(path, "wb");
-    if (!out) return false;
-    std::fwrite(&file, sizeof file, 1, out);
-    std::fwrite(&info, sizeof info, 1, out);
-    std::fwrite(pixels.data(), 1, pixels.size(), out);
-    return std::fclose(out) == 0;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    ViewPorts ports;
+    pta::ui::CComInstConfDlg dialog(ports);
+    pta::ui::ConfDlgSettings record;
+    record.IpAddress = 0xC0A80A14;  // 192.168.10.20
+    record.TcpPort = 4001;
+    record.Protocol = 1;
+    record.Comment1 = "line 1";
+    record.RangeFlag = 1;
+    if (mode == "add")
+        dialog.SetAddCaller(&record, 5);
+    else if (mode == "remove")
+        dialog.SetRemoveCaller(5);
+    else
+        dialog.SetConfigureCaller(&ports);
+    std::thread shown([&] { dialog.DoModal(nullptr); });
+    HWND window = nullptr;
+    WaitUntil([&] {
+        window = FindWindowA(nullptr, "Multiport Configuration");
+        return window && IsWindowVisible(window);
+    });
+    bool saved = false;
+    if (window) {
+        SetWindowPos(window, HWND_TOP, 40, 30, 0, 0, SWP_NOSIZE);
+        Sleep(1500);
+        saved = SaveScreen(path);
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    }
+    shown.join();
+    std::printf("main_window_view: %s %s\n", saved ? "saved" : "could not save", path);
+    return saved ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 3 && std::strcmp(argv[2], "conf") == 0) return ShowSettingsDialog(argv[1], argv[3]);
     if (argc < 2) {
         std::fprintf(stderr, "usage: main_window_view OUTPUT.bmp [menu]\n");
         return 2;
