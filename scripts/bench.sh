@@ -5,7 +5,9 @@
 #   (b) 1 MiB of random data each way at baud index 13 (921600) and 6 (9600), checked
 #       byte for byte on arrival (nothing lost, nothing reordered);
 #   (c) the processor time of the Wine processes with 256 configured ports, their
-#       workers running and no application open.
+#       workers running and no application open: under the workers' runner, then under
+#       PortaraCtl.exe with its window hidden, and with its Monitor page shown (ten
+#       updates a second over 256 rows).
 # (a) and (b) are measured the same way on a baseline: a Linux pty bridged by socat to
 # TCP, with the same device server at the far end, so the figures read as ratios. The
 # measuring client is tools/combench on both paths (combench.exe under Wine).
@@ -187,6 +189,28 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     sleep 3
     cpu_sample "256ports-runner"
     stop_workers
+
+    echo "== Wine side: the same 256 ports under PortaraCtl.exe"
+    probe() { timeout 120 wine "$build/tools/ctlprobe/ctlprobe.exe" "$@" | tr -d '\r'; }
+    wine reg add 'HKLM\SOFTWARE\Kelvor\Portara' /v COMMapInited /t REG_DWORD /d 1 /f >/dev/null
+    start=$(date +%s)
+    wine "$build/ctl/app/PortaraCtl.exe" >"$work/ctl.log" 2>&1 &
+    ctl_pid=$!
+    if probe wait >/dev/null; then
+        echo "   PortaraCtl is up with its workers after $(( $(date +%s) - start )) s"
+        sleep 3
+        cpu_sample "256ports-ctl-hidden"
+        probe show 1
+        sleep 2
+        echo "   the Monitor page shows $(probe cell 1007 255 0) in its row 256"
+        cpu_sample "256ports-ctl-monitor"
+        probe quit >/dev/null || echo "   PortaraCtl did not take the quit request"
+    else
+        echo "   PortaraCtl did not come up"
+    fi
+    for _ in $(seq 300); do kill -0 "$ctl_pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$ctl_pid" 2>/dev/null
+    wait "$ctl_pid" 2>/dev/null
     exit 0
 fi
 
@@ -297,6 +321,10 @@ echo "  at open, intact: portara $(grep -c '^portara send .*ack=K.*settle_ms=0 '
      "baseline $(grep -c '^baseline send .*ack=K.*settle_ms=0 ' "$work/figures") of $(grep -c '^baseline send .*settle_ms=0 ' "$work/figures")"
 printf '%-34s %-14s %-14s %-8s %s\n' "256 idle ports, Wine CPU (%core)" "$(field cpu 256ports-runner total)" "" "" "< 2% of one core"
 printf '%-34s %-14s\n' "  same, before the runner started" "$(field cpu 256ports-no-runner total)"
+printf '%-34s %-14s %s\n' "  same, PortaraCtl, window hidden" "$(field cpu 256ports-ctl-hidden total)" \
+    "(PortaraCtl.exe itself: $(field cpu 256ports-ctl-hidden PortaraCtl.exe))"
+printf '%-34s %-14s %s\n' "  same, PortaraCtl, Monitor shown" "$(field cpu 256ports-ctl-monitor total)" \
+    "(PortaraCtl.exe itself: $(field cpu 256ports-ctl-monitor PortaraCtl.exe))"
 printf '%-34s %-14s\n' "  prefix with 2 ports, no runner" "$(field cpu prefix-2ports-no-runner total)"
 echo "(throughput in MB/s, MB = 10^6 bytes, of 1 MiB random data; K = the far end got every
  byte in order, yes = the client did, none = not all of it arrived; transfers start 1 s

@@ -275,9 +275,12 @@ int main(int argc, char** argv)
             return Fail("no such box");
         SendMessageA(box, WM_NULL, 0, 0);
         Sleep(300);
+        // A message box's text is its static control 0xFFFF.
+        char text[256] = {};
+        if (HWND message = GetDlgItem(box, 0xFFFF)) GetWindowTextA(message, text, sizeof text);
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(atoi(argv[3]), BN_CLICKED), 0);
         if (!WaitUntil([&] { return !IsWindow(box); }, 10000)) return Fail("the box stayed");
-        printf("ctlprobe: answered \"%s\"\n", argv[2]);
+        printf("ctlprobe: answered \"%s\"%s%s\n", argv[2], text[0] ? ": " : "", text);
         return 0;
     }
     if (verb == "shot" && argc == 3) {
