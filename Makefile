@@ -4,7 +4,7 @@
 MAKEFLAGS += --no-print-directory
 PRESETS := native win64 win32
 
-.PHONY: all deps build test demo bench clean $(addprefix build-,$(PRESETS))
+.PHONY: all deps build test demo bench soak clean $(addprefix build-,$(PRESETS))
 
 all: build
 
@@ -25,6 +25,9 @@ demo: build
 
 bench: build
 	scripts/bench.sh
+
+soak: build
+	scripts/soak.sh
 
 clean:
 	rm -rf build

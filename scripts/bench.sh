@@ -63,35 +63,11 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     build=$root/build/win64
     combench=$build/tools/combench/combench.exe
     echo_pid= pty_pid= workers_pid=
-    stop_workers() {
-        [ -n "$workers_pid" ] || return 0
-        { echo quit >&4; } 2>/dev/null
-        exec 4>&-
-        for _ in $(seq 300); do kill -0 "$workers_pid" 2>/dev/null || break; sleep 0.1; done
-        kill "$workers_pid" 2>/dev/null
-        wait "$workers_pid" 2>/dev/null
-        workers_pid=
-    }
     finish() {
-        stop_workers
+        workers_stop
         for pid in $echo_pid $pty_pid; do kill -TERM "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
     }
     trap finish EXIT
-    # start_workers COUNT: the runner for every configured slot, commands on fd 4.
-    start_workers() {
-        local want=$1
-        rm -f "$work/workers.in"
-        mkfifo "$work/workers.in"
-        wine "$build/tools/ptaworkers/ptaworkers.exe" --time $server_lifetime_ms \
-            <"$work/workers.in" >"$work/workers.log" 2>&1 &
-        workers_pid=$!
-        exec 4>"$work/workers.in"
-        for _ in $(seq 1200); do
-            [ "$(tr -d '\r' <"$work/workers.log" | grep -c ' running$')" -ge "$want" ] && return 0
-            sleep 0.1
-        done
-        return 1
-    }
     # CPU of this bench's Wine processes (wineserver and every Windows process) over
     # SECONDS, as % of one core, per process name and in total; "cpu LABEL NAME=%..".
     wine_pids() {
@@ -146,7 +122,7 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     wait_for_serial_ports 2 60 || fail "the bus did not bring up both ports"
     echo "   COM5 -> echo 127.0.0.1:$echo_port, COM6 -> pty $far_pty via 127.0.0.1:$devserver_port"
     cpu_sample "prefix-2ports-no-runner"
-    start_workers 2 || fail "the workers did not start"
+    workers_start "$work" "$server_lifetime_ms" 2 || fail "the workers did not start"
 
     echo "== Wine side: latency (${round_trips} one-byte round trips on COM5)"
     line=$(wine "$combench" latency COM5 "$round_trips" 115200 | tr -d '\r' | grep '^latency ')
@@ -169,7 +145,7 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     done
     echo "   baud indexes the device server was told: $(grep -o 'MSG_BAUD [0-9a-f]*' "$work/pty.log" |
         awk '{print $2}' | sort -u | tr '\n' ' ')"
-    stop_workers
+    workers_stop
     [ "${BENCH_IDLE:-1}" = 1 ] || exit 0
 
     echo "== Wine side: 256 configured ports, no application open"
@@ -184,11 +160,11 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     echo "ports-up count=$(serial_port_count) seconds=$(( $(date +%s) - start ))" >>"$work/figures"
     cpu_sample "256ports-no-runner"
     start=$(date +%s)
-    start_workers 256 || echo "   only $(tr -d '\r' <"$work/workers.log" | grep -c ' running$') workers are running"
+    workers_start "$work" "$server_lifetime_ms" 256 || echo "   only $(tr -d '\r' <"$work/workers.log" | grep -c ' running$') workers are running"
     echo "   $(tr -d '\r' <"$work/workers.log" | grep -c ' running$') workers running after $(( $(date +%s) - start )) s"
     sleep 3
     cpu_sample "256ports-runner"
-    stop_workers
+    workers_stop
 
     echo "== Wine side: the same 256 ports under PortaraCtl.exe"
     probe() { timeout 120 wine "$build/tools/ctlprobe/ctlprobe.exe" "$@" | tr -d '\r'; }

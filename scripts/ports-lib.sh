@@ -77,3 +77,34 @@ wait_for_serial_ports() {
     done
     return 1
 }
+
+# workers_start DIR LIFETIME_MS COUNT: the port workers (ptaworkers from $build) for every
+# configured slot, stopping by themselves after LIFETIME_MS, their output in
+# DIR/workers.log and their commands on fd 4; waits until COUNT of them run (1 when
+# they did not). Sets workers_pid.
+workers_start() {
+    local dir=$1 lifetime=$2 want=$3
+    rm -f "$dir/workers.in"
+    mkfifo "$dir/workers.in"
+    wine "$build/tools/ptaworkers/ptaworkers.exe" --time "$lifetime" \
+        <"$dir/workers.in" >"$dir/workers.log" 2>&1 &
+    workers_pid=$!
+    exec 4>"$dir/workers.in"
+    for _ in $(seq 1200); do
+        [ "$(tr -d '\r' <"$dir/workers.log" | grep -c ' running$')" -ge "$want" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# workers_stop: asks the workers started by workers_start to quit, and ends them if they
+# do not within 30 s.
+workers_stop() {
+    [ -n "${workers_pid:-}" ] || return 0
+    { echo quit >&4; } 2>/dev/null
+    exec 4>&-
+    for _ in $(seq 300); do kill -0 "$workers_pid" 2>/dev/null || break; sleep 0.1; done
+    kill "$workers_pid" 2>/dev/null
+    wait "$workers_pid" 2>/dev/null
+    workers_pid=
+}

@@ -20,7 +20,11 @@ IoResult SerialPort::Write(IoHandle* handle, IoRequest* request, const uint8_t* 
     // the open fails instead, they are cancelled with it.
     const bool opening = state_ == PORT_OPENING && channel_.attached &&
                          channel_.handshake == HANDSHAKE_OPEN && handle == channel_.handshakeHandle;
-    if (!opening && (!ApplicationActive(handle) || state_ != PORT_OPEN)) return dropped;
+    // While the link is down the write waits for its return (or its time-out) like any
+    // write the control program has not fetched yet: it was not carried, so it is not
+    // reported written.
+    const bool carried = state_ == PORT_OPEN || state_ == PORT_SUSPENDED;
+    if (!opening && (!ApplicationActive(handle) || !carried)) return dropped;
     if (!tx_.Append(host_, handle, request, data, length,
                     WriteDueTime(serial_.lines.Timeouts, length)))
         return dropped;

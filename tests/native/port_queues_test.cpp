@@ -287,15 +287,30 @@ TEST_F(DataPath, WritesWithNobodyToCarryThemAreDropped)
     // Not opened by an application: the control handle's own write.
     EXPECT_EQ(port.Write(Handle(1), Req(1), readBuffer, 7).status, kStatusSuccess);
     OpenApplication();
-    Report(REPORT_LINK_DOWN);
-    const IoResult r = Write(9, Req(2));
-    EXPECT_EQ(r.status, kStatusSuccess);
-    EXPECT_EQ(r.information, 9u);
-    Report(REPORT_LINK_UP);
     port.SetPoweredDown(true);
     EXPECT_EQ(Write(9, Req(3)).information, 9u);
     EXPECT_EQ(port.Read(Handle(2), Req(4), readBuffer, 5).status, kStatusSuccess);
     EXPECT_EQ(port.TxPendingBytes(), 0u);
+}
+
+// A write made while the link is down waits for it to come back, and its time-out applies.
+TEST_F(DataPath, WritesWhileTheLinkIsDownWaitForIt)
+{
+    OpenPort();
+    Report(REPORT_LINK_DOWN);
+    ASSERT_EQ(Write(9, Req(1)).status, kStatusPending);
+    Report(REPORT_LINK_UP);
+    EXPECT_EQ(Fetch(4096).information, 9u);
+    EXPECT_EQ(host.Find(Req(1))->information, 9u);
+
+    const SerialTimeouts t = {0, 0, 0, 0, 500};
+    Set(IOCTL_SERIAL_SET_TIMEOUTS, t);
+    Report(REPORT_LINK_DOWN);
+    ASSERT_EQ(Write(9, Req(2)).status, kStatusPending);
+    host.Advance(port, 500);
+    ASSERT_NE(host.Find(Req(2)), nullptr);
+    EXPECT_EQ(host.Find(Req(2))->status, kStatusTimeout);
+    EXPECT_EQ(host.Find(Req(2))->information, 0u);
 }
 
 // The system may let an application write before its create has completed here: what the
