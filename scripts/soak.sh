@@ -9,7 +9,8 @@
 # Usage: scripts/soak.sh [SECONDS]   (default 240; SOAK_SECONDS too). The logs of the last
 # run are left in build/soak/.
 # Prints the figures; exits non-zero on any record lost outside a fault, repeated,
-# reordered or corrupted, any hang, or growth of the driver host's threads or handles.
+# reordered or corrupted, any hang, or growth of the driver host's or the engine's threads
+# or open files.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-${SOAK_SECONDS:-240}}
@@ -45,10 +46,11 @@ trap finish EXIT
 fail() { echo "soak: $*" >&2; exit 1; }
 say() { echo "soak: $(date +%T) $*"; }
 
-# Threads and open files of the Wine processes that host the drivers, summed.
-driver_host_counts() {
+# process_counts PATTERN: threads and open files of this prefix's Wine processes whose
+# command line matches PATTERN, summed.
+process_counts() {
     local threads=0 files=0 pid
-    for pid in $(pgrep -f 'winedevice.exe'); do
+    for pid in $(pgrep -f "$1"); do
         tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
         threads=$((threads + $(awk '/^Threads:/ {print $2}' "/proc/$pid/status")))
         files=$((files + $(ls "/proc/$pid/fd" 2>/dev/null | wc -l)))
@@ -81,8 +83,9 @@ notice() { echo "$1" >&5; }
 server() { echo "$1" >&3; }
 
 sleep 15
-read -r host_threads_before host_files_before < <(driver_host_counts)
-faults=(drop stall refuse silent force drop restart stall)
+read -r host_threads_before host_files_before < <(process_counts winedevice.exe)
+read -r engine_threads_before engine_files_before < <(process_counts ptaworkers.exe)
+faults=(drop stall restart refuse silent force drop stall)
 end=$((SECONDS + seconds - 25))
 i=0
 while [ $SECONDS -lt $end ] && kill -0 "$soak_pid" 2>/dev/null; do
@@ -103,7 +106,8 @@ while [ $SECONDS -lt $end ] && kill -0 "$soak_pid" 2>/dev/null; do
              notice "force $com"; echo "force $slot" >&4 ;;
     restart) say "the control side stops and starts again"
              notice restart; workers_stop; sleep 1
-             workers_start "$run" $lifetime_ms $ports || say "the workers did not start again" ;;
+             workers_start "$run" $lifetime_ms $ports || say "the workers did not start again"
+             notice restored ;;
     esac
     sleep 14
 done
@@ -119,17 +123,22 @@ else
 fi
 soak_pid=
 sleep 2
-read -r host_threads_after host_files_after < <(driver_host_counts)
+read -r host_threads_after host_files_after < <(process_counts winedevice.exe)
+read -r engine_threads_after engine_files_after < <(process_counts ptaworkers.exe)
 exec 5>&-
 
-tr -d '\r' <"$run/soak.log" | grep -E '^(port|error|note)' | sed 's/^/   /'
+tr -d '\r' <"$run/soak.log" | grep -E '^(port|error|note|notice)' | sed 's/^/   /'
 tr -d '\r' <"$run/soak.log" | grep -E '^(recovery|total)' | sed 's/^/soak: /'
 echo "soak: reconnections $(grep -c '^connect ' "$run/server.log") (connections the device server accepted)"
 echo "soak: driver host threads $host_threads_before -> $host_threads_after, open files $host_files_before -> $host_files_after"
+echo "soak: engine threads $engine_threads_before -> $engine_threads_after, open files $engine_files_before -> $engine_files_after" \
+     "(the engine was restarted in between)"
 rc=$soak_rc
-if [ "$host_threads_after" -gt $((host_threads_before + host_threads_before / 10 + 4)) ] ||
-   [ "$host_files_after" -gt $((host_files_before + host_files_before / 10 + 8)) ]; then
-    echo "soak: the driver host grew"
+# grew BEFORE AFTER SLACK: AFTER is more than a tenth and SLACK above BEFORE.
+grew() { [ "$2" -gt $(($1 + $1 / 10 + $3)) ]; }
+if grew "$host_threads_before" "$host_threads_after" 4 || grew "$host_files_before" "$host_files_after" 8 ||
+   grew "$engine_threads_before" "$engine_threads_after" 4 || grew "$engine_files_before" "$engine_files_after" 8; then
+    echo "soak: the driver host or the engine grew"
     rc=1
 fi
 workers_stop

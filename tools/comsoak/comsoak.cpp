@@ -41,8 +41,8 @@ constexpr DWORD kWriteTimeoutMs = 20000;
 constexpr DWORD kReadWaitMs = 20;
 constexpr uint32_t kWindowRecords = 192;      // at most this many records unechoed
 constexpr uint32_t kBurstRecords = 32;        // records per write
-constexpr ULONGLONG kDrainMs = 3000;          // a session's end waits this long for more echo
-constexpr ULONGLONG kLostAfterMs = 3000;      // unechoed this long: records were lost
+constexpr ULONGLONG kDrainMs = 10000;         // a session's end waits this long for more echo
+constexpr ULONGLONG kLostAfterMs = 8000;      // unechoed this long: records were lost
 constexpr ULONGLONG kDeadAfterMs = 12000;     // no echo this long: the port is not carried
 constexpr ULONGLONG kLiveAfterMs = 4000;      // a new session's first echo comes within this
 constexpr ULONGLONG kFaultGraceMs = 10000;    // losses this long after a fault are its own
@@ -244,6 +244,15 @@ private:
         }
     }
 
+    bool Uncarried(HANDLE h)
+    {
+        Request([&] { return CloseHandle(h); });
+        ++deadOpens_;
+        if (deadOpens_ % 10 == 0) Print("note %s %llu opens not carried so far\n", name_.c_str(), U(deadOpens_));
+        Sleep(200);
+        return false;
+    }
+
     bool EchoOverdue(uint32_t written, const soak::Checker& checker, ULONGLONG ms) const
     {
         return written > checker.next() && Now() > lastEcho_ + ms;
@@ -290,20 +299,15 @@ private:
                 written += kBurstRecords;
             }
             if (!ReadSome(h, checker)) break;
-            if (checker.records() == 0 && written > 0 && Now() > opened + kLiveAfterMs) {
-                Request([&] { return CloseHandle(h); });
-                ++deadOpens_;
-                if (deadOpens_ % 10 == 0) Print("note %s %llu opens not carried so far\n", name_.c_str(), U(deadOpens_));
-                Sleep(200);
-                return false;
-            }
+            if (checker.records() == 0 && written > 0 && Now() > opened + kLiveAfterMs) return Uncarried(h);
             // Nothing at all comes back: the port is no longer carried (forced off, or the
             // control program went away); a new session opens it again.
             if (EchoOverdue(written, checker, kDeadAfterMs)) break;
         }
         // The echo of everything written, then the end of the session.
-        while (checker.next() < written && !EchoOverdue(written, checker, kDrainMs) && !stop_ && !void_)
+        while (checker.next() < written && !EchoOverdue(written, checker, kDrainMs) && !void_)
             ReadSome(h, checker);
+        if (checker.records() == 0 && written > 0) return Uncarried(h);
         const bool purge = rand() % 3 == 0;
         if (purge) Request([&] { return PurgeComm(h, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR); });
         Request([&] { return CloseHandle(h); });
@@ -459,6 +463,7 @@ int Run(int argc, char** argv)
             char line[256];
             while (fgets(line, sizeof line, stdin)) {
                 line[strcspn(line, "\r\n")] = 0;
+                Print("notice %s %s\n", Clock().c_str(), line);
                 Faults& f = *ctx->first;
                 std::lock_guard<std::mutex> l(f.lock);
                 if (!strcmp(line, "fault")) {
