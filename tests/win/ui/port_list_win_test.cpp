@@ -363,10 +363,10 @@ TEST_F(PortListTest, ActCellFollowsAWorkersThreadWithoutARefresh)
     ASSERT_EQ("Closed", page_.List().CellText(1, 4));
     std::thread worker([] { NotifyPortActState(91, true); });
     worker.join();
-    EXPECT_TRUE(WaitFor([&] { return page_.List().CellText(1, 4) == "Open"; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return page_.List().CellText(1, 4) == "Open"; }));
     EXPECT_EQ("Closed", page_.List().CellText(0, 4));
     std::thread([] { NotifyPortActState(91, false); }).join();
-    EXPECT_TRUE(WaitFor([&] { return page_.List().CellText(1, 4) == "Closed"; }, 5000));
+    EXPECT_TRUE(WaitFor([&] { return page_.List().CellText(1, 4) == "Closed"; }));
     // A slot that is not listed changes nothing.
     std::thread([] { NotifyPortActState(200, true); }).join();
     host_->Run([] {});
