@@ -44,6 +44,8 @@ finish() {
 }
 trap finish EXIT
 fail() { echo "soak: $*" >&2; exit 1; }
+# A notice to a program that has already ended must not end this script.
+trap '' PIPE
 say() { echo "soak: $(date +%T) $*"; }
 
 # process_counts PATTERN: threads and open files of this prefix's Wine processes whose
@@ -75,7 +77,8 @@ say "$ports ports up, device server on 127.0.0.1:$devserver_port, ${seconds}s of
 
 list=$(seq -s, -f 'COM%g' 5 $((5 + ports - 1)))
 mkfifo "$run/soak.in"
-wine "$build/tools/comsoak/comsoak.exe" run --ports "$list" --kill COM19,COM20 --seconds "$seconds" \
+# comsoak's own time limit is a backstop: the schedule below ends it with "quit".
+wine "$build/tools/comsoak/comsoak.exe" run --ports "$list" --kill COM19,COM20 --seconds $((seconds + 60)) \
     <"$run/soak.in" >"$run/soak.log" 2>&1 &
 soak_pid=$!
 exec 5>"$run/soak.in"
@@ -86,8 +89,10 @@ sleep 15
 read -r host_threads_before host_files_before < <(process_counts winedevice.exe)
 read -r engine_threads_before engine_files_before < <(process_counts ptaworkers.exe)
 faults=(drop stall restart refuse silent force drop stall)
-end=$((SECONDS + seconds - 25))
+# Faults begin until 20 s before the end; the last one and its pause take up to 24 s more.
+end=$((SECONDS + seconds - 15 - 20))
 i=0
+restarted=
 while [ $SECONDS -lt $end ] && kill -0 "$soak_pid" 2>/dev/null; do
     fault=${faults[$((i % ${#faults[@]}))]}
     i=$((i + 1))
@@ -105,7 +110,7 @@ while [ $SECONDS -lt $end ] && kill -0 "$soak_pid" 2>/dev/null; do
              say "the control side forces $com closed"
              notice "force $com"; echo "force $slot" >&4 ;;
     restart) say "the control side stops and starts again"
-             notice restart; workers_stop; sleep 1
+             notice restart; restarted=1; workers_stop; sleep 1
              workers_start "$run" $lifetime_ms $ports || say "the workers did not start again"
              notice restored ;;
     esac
@@ -131,8 +136,8 @@ tr -d '\r' <"$run/soak.log" | grep -E '^(port|error|note|notice)' | sed 's/^/   
 tr -d '\r' <"$run/soak.log" | grep -E '^(recovery|total)' | sed 's/^/soak: /'
 echo "soak: reconnections $(grep -c '^connect ' "$run/server.log") (connections the device server accepted)"
 echo "soak: driver host threads $host_threads_before -> $host_threads_after, open files $host_files_before -> $host_files_after"
-echo "soak: engine threads $engine_threads_before -> $engine_threads_after, open files $engine_files_before -> $engine_files_after" \
-     "(the engine was restarted in between)"
+echo "soak: engine threads $engine_threads_before -> $engine_threads_after," \
+     "open files $engine_files_before -> $engine_files_after${restarted:+ (restarted in between)}"
 rc=$soak_rc
 # grew BEFORE AFTER SLACK: AFTER is more than a tenth and SLACK above BEFORE.
 grew() { [ "$2" -gt $(($1 + $1 / 10 + $3)) ]; }
