@@ -167,12 +167,12 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     workers_stop
 
     echo "== Wine side: the same 256 ports under PortaraCtl.exe"
-    probe() { timeout 120 wine "$build/tools/ctlprobe/ctlprobe.exe" "$@" | tr -d '\r'; }
+    probe() { timeout 200 wine "$build/tools/ctlprobe/ctlprobe.exe" "$@" | tr -d '\r'; }
     wine reg add 'HKLM\SOFTWARE\Kelvor\Portara' /v COMMapInited /t REG_DWORD /d 1 /f >/dev/null
     start=$(date +%s)
     wine "$build/ctl/app/PortaraCtl.exe" >"$work/ctl.log" 2>&1 &
     ctl_pid=$!
-    if probe wait >/dev/null; then
+    if probe wait 150 >/dev/null; then
         echo "   PortaraCtl is up with its workers after $(( $(date +%s) - start )) s"
         sleep 3
         cpu_sample "256ports-ctl-hidden"
@@ -182,7 +182,8 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
         cpu_sample "256ports-ctl-monitor"
         probe quit >/dev/null || echo "   PortaraCtl did not take the quit request"
     else
-        echo "   PortaraCtl did not come up"
+        # A start-up that failed says why in a box.
+        echo "   PortaraCtl did not come up: $(probe answer PortaraCtl 1 | sed 's/^ctlprobe: answered //')"
     fi
     for _ in $(seq 300); do kill -0 "$ctl_pid" 2>/dev/null || break; sleep 0.1; done
     kill "$ctl_pid" 2>/dev/null

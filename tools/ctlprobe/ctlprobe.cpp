@@ -1,7 +1,8 @@
 // ctlprobe: drives a running PortaraCtl.exe from outside, the way a user or another
 // program would, for the demonstration and the end-to-end tests:
 //
-//   ctlprobe wait                       waits until the main window is up (Portara_Handle)
+//   ctlprobe wait [SECONDS]             waits until the main window is up (Portara_Handle),
+//                                       30 s unless told
 //   ctlprobe show PAGE                  shows the window with sheet page 0..3 active
 //   ctlprobe hide                       hides the window (its close box)
 //   ctlprobe cell LIST ROW COLUMN       prints a cell's text (LIST 1000: port list, 1007: monitor)
@@ -201,9 +202,10 @@ int main(int argc, char** argv)
     const std::string verb = argc > 1 ? argv[1] : "";
     HWND main = nullptr;
     if (verb != "shot" && verb != "answer") {
-        if (!WaitUntil([&] { return (main = MainWindow()) != nullptr; })) return Fail("no PortaraCtl window");
+        const DWORD boundMs = verb == "wait" && argc == 3 ? static_cast<DWORD>(atoi(argv[2])) * 1000 : 30000;
+        if (!WaitUntil([&] { return (main = MainWindow()) != nullptr; }, boundMs)) return Fail("no PortaraCtl window");
     }
-    if (verb == "wait" && argc == 2) {
+    if (verb == "wait" && (argc == 2 || argc == 3)) {
         printf("ctlprobe: PortaraCtl's window is up\n");
         return 0;
     }
@@ -293,7 +295,7 @@ int main(int argc, char** argv)
         printf("ctlprobe: PortaraCtl's window is gone after the quit request\n");
         return 0;
     }
-    fprintf(stderr, "usage: ctlprobe wait | show PAGE | hide | cell LIST ROW COLUMN | image ROW COLUMN | row COMn |\n"
+    fprintf(stderr, "usage: ctlprobe wait [SECONDS] | show PAGE | hide | cell LIST ROW COLUMN | image ROW COLUMN | row COMn |\n"
                     "       wait-cell COMn COLUMN TEXT | click COMn | set ID TEXT | press ID |\n"
                     "       answer CAPTION BUTTON | shot FILE.bmp | quit\n");
     return 2;
