@@ -25,6 +25,10 @@ constexpr uint32_t IOCTL_LINK_FETCH_TX = SerialPortCode(120);
 constexpr uint32_t IOCTL_LINK_PUT_RX = SerialPortCode(121);
 constexpr uint32_t IOCTL_LINK_REFRESH_NAMES = SerialPortCode(130);
 constexpr uint32_t IOCTL_LINK_FORCE_CLOSE = SerialPortCode(131);
+// Our own query, beyond the range of the link codes above: the port's request counters
+// (LinkCounters) for diagnostics and the benchmark. Served on any handle of the port, the
+// application's included; changes nothing.
+constexpr uint32_t IOCTL_LINK_QUERY_COUNTERS = SerialPortCode(140);
 
 // Buffer sizes the control program passes with its requests.
 constexpr uint32_t kNotificationBufferSize = 1024;
@@ -62,6 +66,22 @@ enum ReportKind : uint32_t {
     REPORT_MODEM_STATUS = 3,
     REPORT_LINK_DOWN = 4,
     REPORT_LINK_UP = 5,
+};
+
+// The output of IOCTL_LINK_QUERY_COUNTERS: how many requests of each kind the port has
+// served since its device started (each wraps at 2^32). The query itself is not counted.
+struct LinkCounters {
+    uint32_t Size;                // sizeof(LinkCounters) of the driver that filled it
+    uint32_t Reads;               // application reads
+    uint32_t Writes;              // application writes
+    uint32_t SerialControls;      // standard serial control codes, and codes nobody knows
+    uint32_t Fetches;             // IOCTL_LINK_FETCH_TX
+    uint32_t EmptyFetches;        // of those, the ones that moved no byte
+    uint32_t Puts;                // IOCTL_LINK_PUT_RX
+    uint32_t NotificationDrains;  // IOCTL_LINK_GET_NOTIFICATIONS
+    uint32_t EmptyDrains;         // of those, the ones that found no notification
+    uint32_t Reports;             // IOCTL_LINK_REPORT
+    uint32_t OtherLinkControls;   // the other link codes (probe, events, start, names, close)
 };
 
 // The status the control program sends with a failed open (STATUS_ACCESS_DENIED).
@@ -118,6 +138,7 @@ static_assert(offsetof(LinkNotification, Value) == 4, "LinkNotification.Value at
 static_assert(sizeof(LinkReport) == 12, "LinkReport is 12 bytes");
 static_assert(offsetof(LinkReport, Failed) == 4, "LinkReport.Failed at 4");
 static_assert(offsetof(LinkReport, Status) == 8, "LinkReport.Status at 8");
+static_assert(sizeof(LinkCounters) == 44, "LinkCounters is 11 u32");
 static_assert(sizeof(PortState) == 4, "PortState is a u32");
 
 }  // namespace pta

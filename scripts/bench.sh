@@ -115,6 +115,10 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     pty_pid=$devserver_pid
     far_pty=$(devserver_pty_of "$work/pty.log")
     [ -n "$far_pty" ] || fail "the device server made no pty"
+    # Wine's own cost first: the same prefix before our drivers are installed, once its
+    # start-up has settled.
+    sleep 3
+    cpu_sample "prefix-no-drivers"
     wine "$build/tools/ptadrv/ptadrv.exe" install "$(wine_path "$build/package")" || fail "driver install failed"
     configure_slots 0 1 5 "$echo_port" 0 || fail "configuring slot 0 failed"
     configure_slots 1 1 6 "$devserver_port" 0 || fail "configuring slot 1 failed"
@@ -284,6 +288,22 @@ throughput_row() {
 }
 row "round trip median (ms)" "$(field portara latency median_ms)" "$(field baseline latency median_ms)" "<= 3 ms"
 row "round trip 99th percentile (ms)" "$(field portara latency p99_ms)" "$(field baseline latency p99_ms)" ""
+for stage in write echo; do
+    row "  $stage stage median (ms)" "$(field portara latency ${stage}_median_ms)" "$(field baseline latency ${stage}_median_ms)" ""
+    row "  $stage stage 99th pct (ms)" "$(field portara latency ${stage}_p99_ms)" "$(field baseline latency ${stage}_p99_ms)" ""
+    row "  $stage stage, slowest 1% (ms)" "$(field portara latency tail_${stage}_ms)" "$(field baseline latency tail_${stage}_ms)" ""
+done
+# requests_row TITLE KIND MATCH: the driver's request counters of one measurement.
+requests_row() {
+    local words="" kind
+    for kind in reads writes serial fetches empty_fetches puts drains reports; do
+        words="$words $kind=$(field portara "$2" rq_$kind "$3")"
+    done
+    printf '%-34s %-14s %s\n' "$1" "$(field portara "$2" rq_total "$3")" "${words# }"
+}
+requests_row "requests per round trip" latency ""
+requests_row "requests per KiB, PC -> server" send "baud=921600 settle_ms=1000"
+requests_row "requests per KiB, server -> PC" recv "baud=921600 settle_ms=1000"
 printf '%-34s %-14s %-14s\n' "round trips that lost their byte" "$(field portara latency failed)" "$(field baseline latency failed)"
 for baud in 921600 9600; do
     index=$([ $baud = 921600 ] && echo 13 || echo 6)
@@ -303,6 +323,7 @@ printf '%-34s %-14s %s\n' "  same, PortaraCtl, window hidden" "$(field cpu 256po
 printf '%-34s %-14s %s\n' "  same, PortaraCtl, Monitor shown" "$(field cpu 256ports-ctl-monitor total)" \
     "(PortaraCtl.exe itself: $(field cpu 256ports-ctl-monitor PortaraCtl.exe))"
 printf '%-34s %-14s\n' "  prefix with 2 ports, no runner" "$(field cpu prefix-2ports-no-runner total)"
+printf '%-34s %-14s\n' "  same prefix before our drivers" "$(field cpu prefix-no-drivers total)"
 echo "(throughput in MB/s, MB = 10^6 bytes, of 1 MiB random data; K = the far end got every
  byte in order, yes = the client did, none = not all of it arrived; transfers start 1 s
  after the open unless "at open")"

@@ -28,6 +28,8 @@ const SerialPort::ControlRule SerialPort::kLinkRules[] = {
     {IOCTL_LINK_PUT_RX, 1, 0, kStatusInvalidParameter, &SerialPort::PutRx},
     {IOCTL_LINK_REFRESH_NAMES, 4, 0, kStatusInvalidParameter, &SerialPort::RefreshNames},
     {IOCTL_LINK_FORCE_CLOSE, 0, 0, kStatusSuccess, &SerialPort::ForceClose},
+    {IOCTL_LINK_QUERY_COUNTERS, 0, sizeof(LinkCounters), kStatusBufferTooSmall,
+     &SerialPort::QueryCounters},
 };
 const uint32_t SerialPort::kLinkRuleCount = sizeof kLinkRules / sizeof kLinkRules[0];
 
@@ -123,7 +125,37 @@ void SerialPort::Post(uint32_t code, uint32_t value)
 
 IoResult SerialPort::GetNotifications(const ControlCall& call)
 {
-    return {kStatusSuccess, channel_.notifyQueue.Drain(host_, call.buffer, call.outputLength)};
+    const uint32_t copied = channel_.notifyQueue.Drain(host_, call.buffer, call.outputLength);
+    if (copied == 0) ++counters_.EmptyDrains;
+    return {kStatusSuccess, copied};
+}
+
+// ---- Request counters ----
+
+void SerialPort::CountControl(uint32_t code)
+{
+    switch (code) {
+    case IOCTL_LINK_QUERY_COUNTERS: break;  // reading the counters leaves them as they are
+    case IOCTL_LINK_FETCH_TX: ++counters_.Fetches; break;
+    case IOCTL_LINK_PUT_RX: ++counters_.Puts; break;
+    case IOCTL_LINK_GET_NOTIFICATIONS: ++counters_.NotificationDrains; break;
+    case IOCTL_LINK_REPORT: ++counters_.Reports; break;
+    case IOCTL_LINK_PROBE:
+    case IOCTL_LINK_SET_NOTIFY_EVENT:
+    case IOCTL_LINK_SET_SPARE_EVENT:
+    case IOCTL_LINK_START:
+    case IOCTL_LINK_REFRESH_NAMES:
+    case IOCTL_LINK_FORCE_CLOSE: ++counters_.OtherLinkControls; break;
+    default: ++counters_.SerialControls; break;
+    }
+}
+
+IoResult SerialPort::QueryCounters(const ControlCall& call)
+{
+    LinkCounters out = counters_;
+    out.Size = sizeof out;
+    memcpy(call.buffer, &out, sizeof out);
+    return {kStatusSuccess, sizeof counters_};
 }
 
 // ---- Attaching ----

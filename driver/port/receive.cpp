@@ -10,6 +10,7 @@ namespace port {
 IoResult SerialPort::Read(IoHandle* handle, IoRequest* request, uint8_t* buffer,
                           uint32_t length)
 {
+    ++counters_.Reads;
     if (poweredDown_) return {kStatusSuccess, 0};
     if (!ApplicationActive(handle)) return {kStatusTimeout, 0};
     return ReadRing(handle, request, buffer, length);

@@ -59,6 +59,7 @@ const uint32_t SerialPort::kSerialRuleCount = sizeof kSerialRules / sizeof kSeri
 IoResult SerialPort::DeviceControl(IoHandle* handle, IoRequest* request, uint32_t code,
                                    void* buffer, uint32_t inputLength, uint32_t outputLength)
 {
+    CountControl(code);
     const ControlRule* rule = nullptr;
     for (uint32_t i = 0; i < kSerialRuleCount && !rule; ++i)
         if (kSerialRules[i].code == code) rule = &kSerialRules[i];

@@ -19,7 +19,7 @@ constexpr uint32_t kDefaultFlowReplace = kRtsControl;
 
 SerialPort::SerialPort(PortHost& host, uint32_t comNumber)
     : host_(host), comNumber_(comNumber), serial_(), pendingRead_(), pendingWait_(), channel_(),
-      armed_(), deadline_()
+      counters_(), armed_(), deadline_()
 {
     LoadDefaults();
 }
@@ -40,6 +40,7 @@ void SerialPort::DeviceStart()
     LoadDefaults();
     DisarmAllTimers();
     rx_.Clear();
+    counters_ = LinkCounters();
     started_ = true;
     state_ = PORT_CLOSED;
 }

@@ -105,6 +105,7 @@ public:
     uint32_t TxPendingBytes() const { return tx_.PendingBytes(); }
     bool ReadPending() const { return pendingRead_.request != nullptr; }
     bool WaitPending() const { return pendingWait_.request != nullptr; }
+    const LinkCounters& Counters() const { return counters_; }
 
 private:
     struct ControlCall {
@@ -212,6 +213,8 @@ private:
     void OnLinkUp(const LinkReport& report);
     IoResult RefreshNames(const ControlCall& call);
     IoResult ForceClose(const ControlCall& call);
+    IoResult QueryCounters(const ControlCall& call);
+    void CountControl(uint32_t code);
     void Post(uint32_t code, uint32_t value);
     bool ApplicationActive(IoHandle* handle) const;
     IoResult BeginOpen(IoHandle* handle, IoRequest* request);
@@ -238,6 +241,7 @@ private:
     ParkedRequest pendingWait_;
     IoRequest* writeTimed_ = nullptr;  // the queued write TIMER_WRITE runs for
     ControlChannel channel_;
+    LinkCounters counters_;  // from the device's start
     // Armed timers and when they are due on the host's clock: an expiry that does not
     // match (one that raced with a cancel or a re-arm) is recognised.
     bool armed_[kPortTimerCount];

@@ -11,6 +11,7 @@ namespace port {
 IoResult SerialPort::Write(IoHandle* handle, IoRequest* request, const uint8_t* data,
                            uint32_t length)
 {
+    ++counters_.Writes;
     // Writes nobody will carry are accepted and dropped.
     const IoResult dropped = {kStatusSuccess, length};
     if (poweredDown_ || length == 0) return dropped;
@@ -52,6 +53,7 @@ IoResult SerialPort::FetchTx(const ControlCall& call)
         }
     }
     StartWriteTimer();
+    if (copied == 0) ++counters_.EmptyFetches;
     return {kStatusSuccess, copied};
 }
 

@@ -562,3 +562,55 @@ TEST_F(Channel, AttachBeforeTheFirstStartSurvivesTheStart)
     EXPECT_TRUE(port.Channel().attached);
     OpenApplication();
 }
+
+// The request counters: every request the port serves is counted by its kind, on
+// whichever handle it comes; reading them is not counted and changes nothing.
+TEST_F(Channel, CountersCountEveryRequestByKind)
+{
+    const auto counters = [&](IoHandle* handle) { return Get<LinkCounters>(IOCTL_LINK_QUERY_COUNTERS, handle); };
+    OpenPort();  // attach (two events, start), an open answered, a drain to empty
+    const LinkCounters opened = counters(Handle(1));
+    EXPECT_EQ(opened.Size, sizeof(LinkCounters));
+    EXPECT_EQ(opened.OtherLinkControls, 3u);
+    EXPECT_EQ(opened.Reports, 1u);
+    EXPECT_GE(opened.NotificationDrains, 1u);
+    EXPECT_EQ(opened.EmptyDrains, 1u);
+    EXPECT_EQ(opened.Reads + opened.Writes + opened.Fetches + opened.Puts, 0u);
+
+    SetTimeouts(0, 0, 1000);                                   // 1 serial control
+    Write(10, Req(1));                                         // 1 write
+    EXPECT_EQ(Fetch(4).information, 0u);                       // too small: an empty fetch
+    EXPECT_EQ(Fetch(4096).information, 10u);                   // a fetch that moves the write
+    EXPECT_EQ(Fetch(0).status, kStatusInvalidParameter);       // refused, still a fetch
+    PutRx(5);                                                  // 1 put
+    port.Read(Handle(2), Req(2), readBuffer, 5);               // 1 read
+    Report(REPORT_MODEM_STATUS, 0x30);                         // 1 report
+    Ioctl(Handle(1), IOCTL_LINK_PROBE, nullptr, 0, 0);         // 1 other link code
+    Ioctl(Handle(2), 0x001BFFFCu, nullptr, 0, 0);              // a code nobody knows
+    Drain();                                                   // 1 drain, empty
+
+    // Read on the application's handle, twice: the reads change nothing.
+    const LinkCounters now = counters(Handle(2)), again = counters(Handle(2));
+    EXPECT_EQ(std::memcmp(&now, &again, sizeof now), 0);
+    EXPECT_EQ(now.SerialControls - opened.SerialControls, 2u);
+    EXPECT_EQ(now.Writes, 1u);
+    EXPECT_EQ(now.Fetches, 3u);
+    EXPECT_EQ(now.EmptyFetches, 1u);
+    EXPECT_EQ(now.Puts, 1u);
+    EXPECT_EQ(now.Reads, 1u);
+    EXPECT_EQ(now.Reports - opened.Reports, 1u);
+    EXPECT_EQ(now.OtherLinkControls - opened.OtherLinkControls, 1u);
+    EXPECT_EQ(now.NotificationDrains - opened.NotificationDrains, 1u);
+    EXPECT_EQ(now.EmptyDrains - opened.EmptyDrains, 1u);
+
+    // A buffer too short for the record is refused; a new device start counts from 0.
+    EXPECT_EQ(Ioctl(Handle(2), IOCTL_LINK_QUERY_COUNTERS, nullptr, 0, sizeof(LinkCounters) - 1).status,
+              kStatusBufferTooSmall);
+    port.DeviceStop();
+    port.DeviceStart();
+    const LinkCounters fresh = counters(Handle(2));
+    EXPECT_EQ(fresh.Size, sizeof(LinkCounters));
+    EXPECT_EQ(fresh.Reads + fresh.Writes + fresh.SerialControls + fresh.Fetches + fresh.Puts +
+                  fresh.NotificationDrains + fresh.Reports + fresh.OtherLinkControls,
+              0u);
+}

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "link_channel.h"
+
 namespace combench {
 
 class BenchPort {
@@ -17,6 +19,8 @@ public:
     // Reads what is there, up to `capacity` bytes, waiting at most `timeoutMs` for the
     // first byte. Returns the count (0 when the time passed), or -1 on an error.
     virtual long ReadSome(uint8_t* buffer, size_t capacity, unsigned timeoutMs) = 0;
+    // The port driver's request counters (a virtual port only); false where there are none.
+    virtual bool Counters(pta::LinkCounters* out) { (void)out; return false; }
 };
 
 // Opens a port by name (COM5 on Windows, /dev/pts/3 on Linux) at `baud`, 8N1; nullptr

@@ -44,6 +44,14 @@ public:
         return static_cast<long>(got);
     }
 
+    bool Counters(pta::LinkCounters* out) override
+    {
+        DWORD returned = 0;
+        return DeviceIoControl(h_, pta::IOCTL_LINK_QUERY_COUNTERS, nullptr, 0, out, sizeof *out, &returned,
+                               nullptr) &&
+               returned >= sizeof *out;
+    }
+
     static constexpr DWORD kWriteTimeoutMs = 20000;
 
 private:

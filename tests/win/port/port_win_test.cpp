@@ -202,6 +202,7 @@ public:
     }
 
     HANDLE spare() const { return spare_; }
+    HANDLE device() const { return device_; }
 
 private:
     void Drain()
@@ -375,6 +376,45 @@ TEST_F(OpenPort, PutBytesAreReadByteExact)
         EXPECT_EQ(length, control.Put(data));
         EXPECT_EQ(data, Read());
     }
+}
+
+// The request counters through the real driver: the same on the application's handle as
+// on the control program's, each request counted once by its kind.
+TEST_F(OpenPort, CountersCountEachRequestOnce)
+{
+    const auto counters = [](HANDLE handle) {
+        LinkCounters c = {};
+        DWORD returned = 0;
+        EXPECT_TRUE(DeviceIoControl(handle, IOCTL_LINK_QUERY_COUNTERS, nullptr, 0, &c, sizeof c, &returned,
+                                    nullptr));
+        EXPECT_EQ(sizeof c, returned);
+        return c;
+    };
+    DWORD unused = 0;
+    LinkCounters tooShort[1];
+    EXPECT_FALSE(DeviceIoControl(app, IOCTL_LINK_QUERY_COUNTERS, nullptr, 0, tooShort, 8, &unused, nullptr));
+
+    const LinkCounters before = counters(app);
+    EXPECT_EQ(sizeof before, before.Size);
+    DWORD written = 0;
+    Pending writer([&] { WriteFile(app, "0123456789", 10, &written, nullptr); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(control.spare(), kWaitMs));
+    EXPECT_EQ("0123456789", control.Fetch());
+    ASSERT_TRUE(writer.Finish());
+    EXPECT_EQ("", control.Fetch());
+    EXPECT_EQ(5u, control.Put("abcde"));
+    EXPECT_EQ("abcde", Read(5));
+    ASSERT_TRUE(control.Report(REPORT_MODEM_STATUS, 0x30));
+
+    const LinkCounters after = counters(control.device()), again = counters(app);
+    EXPECT_EQ(0, memcmp(&after, &again, sizeof after)) << "a query counts nothing";
+    EXPECT_EQ(1u, after.Writes - before.Writes);
+    EXPECT_EQ(2u, after.Fetches - before.Fetches);
+    EXPECT_EQ(1u, after.EmptyFetches - before.EmptyFetches);
+    EXPECT_EQ(1u, after.Puts - before.Puts);
+    EXPECT_EQ(1u, after.Reads - before.Reads);
+    EXPECT_EQ(1u, after.Reports - before.Reports);
+    EXPECT_EQ(before.OtherLinkControls, after.OtherLinkControls);
 }
 
 TEST_F(OpenPort, AWaitingReadTakesTheNextPut)
