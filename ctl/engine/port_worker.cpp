@@ -164,14 +164,16 @@ DWORD WINAPI PortWorker::TxPumpThread(LPVOID self)
     for (;;) {
         const PumpPass pass = w.core_->TxPass();
         if (w.core_->Stopping()) return 0;
-        if (pass == PumpPass::Busy) continue;
         if (pass == PumpPass::Stalled) {
             // The server is not taking bytes: wait for room, not for a new write.
             w.core_->WaitWritable(kStallWaitUs);
             continue;
         }
+        // A pass that moved bytes has sent all it fetched; if the driver holds more it
+        // has signalled the spare event again, and the wait ends at once.
         const DWORD timeout = w.core_->InUse() ? kPumpSafetyMs : INFINITE;
         if (WaitForMultipleObjects(2, waits, FALSE, timeout) == WAIT_OBJECT_0) return 0;
+        w.fetchDue_ = true;
     }
 }
 
@@ -210,6 +212,12 @@ int32_t PortWorker::FetchTx(uint8_t* buffer, uint32_t size)
 {
     DWORD returned;
     return Ioctl(IOCTL_LINK_FETCH_TX, nullptr, 0, buffer, size, &returned) ? static_cast<int32_t>(returned) : -1;
+}
+
+bool PortWorker::WritesSignalled()
+{
+    // A signal that came while the pump was not waiting for it (a stall, a full ring).
+    return fetchDue_.exchange(false) || WaitForSingleObject(spareEvent_, 0) == WAIT_OBJECT_0;
 }
 
 int32_t PortWorker::PutRx(const uint8_t* data, uint32_t length)

@@ -3,7 +3,8 @@
 //   ControlThread  waits on its stop event, the driver's notify event and the three timers
 //                  (keep-alive send, keep-alive receive, reconnect), and acts on each;
 //   TxPumpThread   waits on the spare event, which the driver signals when an application
-//                  write is queued (with a time-out as a safety net), then fetches and sends;
+//                  write is queued and when a fetch left writes queued (with a time-out as
+//                  a safety net), then fetches and sends; it fetches only after a signal;
 //                  while the socket takes no more it waits for the socket instead;
 //   RxPumpThread   waits for the socket with a short select, receives and hands data in.
 // A port no application has open leaves all three blocked in their waits.
@@ -75,6 +76,7 @@ private:
     // WorkerHost.
     bool Report(const LinkReport& report) override;
     int32_t FetchTx(uint8_t* buffer, uint32_t size) override;
+    bool WritesSignalled() override;
     int32_t PutRx(const uint8_t* data, uint32_t length) override;
     bool SendForceClose() override;
     worker::SlotConfig ReadSlotConfig() override;
@@ -106,6 +108,9 @@ private:
     HANDLE notifyEvent_ = nullptr;
     HANDLE spareEvent_ = nullptr;
     HANDLE rxWakeEvent_ = nullptr;
+    // The transmit pump's wait ended on the spare event (or on its safety time-out): a
+    // fetch is due. Starts true so that the first pass fetches.
+    std::atomic<bool> fetchDue_{true};
     HANDLE stopEvents_[kThreadCount] = {};
     HANDLE threads_[kThreadCount] = {};
     HANDLE timers_[worker::kTimerCount] = {};

@@ -54,6 +54,8 @@ IoResult SerialPort::FetchTx(const ControlCall& call)
     }
     StartWriteTimer();
     if (copied == 0) ++counters_.EmptyFetches;
+    // Writes left queued: the control program fetches again only when told.
+    if (tx_.Head() && channel_.spareEvent) host_.SignalEvent(channel_.spareEvent);
     return {kStatusSuccess, copied};
 }
 

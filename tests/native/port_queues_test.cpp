@@ -165,6 +165,26 @@ TEST_F(DataPath, FetchStopsAtTheFirstWriteThatDoesNotFit)
     EXPECT_EQ(Fetch(4096).information, 0u);
 }
 
+// The control program fetches again only when told: a fetch that leaves writes queued
+// signals the spare event, as a new write does; one that empties the queue does not.
+TEST_F(DataPath, FetchLeavingWritesQueuedSignalsTheSpareEvent)
+{
+    OpenPort();
+    const int start = host.Signals(FakeHost::kSpareHandle);
+    ASSERT_EQ(Write(10000, Req(1)).status, kStatusPending);
+    ASSERT_EQ(Write(10, Req(2)).status, kStatusPending);
+    EXPECT_EQ(host.Signals(FakeHost::kSpareHandle), start + 2);
+    const uint32_t expected[] = {4096, 4096, 1808 + 10, 0};
+    int signals = start + 2;
+    for (uint32_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Fetch(4096).information, expected[i]);
+        if (i < 2) ++signals;  // writes are left after the first two
+        EXPECT_EQ(host.Signals(FakeHost::kSpareHandle), signals);
+    }
+    EXPECT_NE(host.Find(Req(2)), nullptr);
+}
+
 // Long writes are fetched in pieces of at most 4096 bytes: every one of them fits a
 // 4096-byte fetch, the bytes arrive in order, and the write completes with its full
 // length when its last piece is fetched.

@@ -70,6 +70,8 @@ public:
     std::vector<std::string> driverEvents;  // "put 41 42", "report 3 48 0", in order
     std::deque<std::vector<uint8_t>> appWrites;  // queued application writes
     uint32_t fetches = 0;
+    bool writesSignalled = true;  // what WritesSignalled answers
+    uint32_t signalQueries = 0;
     std::vector<uint8_t> rxDelivered;
     uint32_t putCalls = 0;
     int32_t putLimit = -2;  // -2: take everything; -1: fail; n: take at most n per call
@@ -124,6 +126,12 @@ public:
             appWrites.pop_front();
         }
         return static_cast<int32_t>(copied);
+    }
+    bool WritesSignalled() override
+    {
+        std::lock_guard<std::recursive_mutex> g(lock);
+        ++signalQueries;
+        return writesSignalled;
     }
     int32_t PutRx(const uint8_t* data, uint32_t length) override
     {

@@ -377,6 +377,42 @@ TEST(WorkerPump, WhatWasWrittenBeforeTheCloseLeavesFirst)
     EXPECT_EQ(w.core.Indicator(IND_ERR), kLedOff);
 }
 
+// A fetch is made only after the driver signalled writes, and the signal is taken only
+// when a fetch can be made: one that comes while the ring is full waits for room. The
+// close's drain fetches regardless, to be sure nothing is left.
+TEST(WorkerPump, FetchesOnlyWhenTheDriverSignalledWrites)
+{
+    OpenWorker w;
+    w.AtBaud(13);
+    w.host.writesSignalled = false;
+    w.host.appWrites.push_back(Pattern(100));
+    EXPECT_EQ(w.core.TxPass(), PumpPass::Quiet);
+    EXPECT_EQ(w.host.fetches, 0u);
+    EXPECT_EQ(w.host.signalQueries, 1u);
+    w.host.writesSignalled = true;
+    EXPECT_EQ(w.core.TxPass(), PumpPass::Busy);
+    EXPECT_EQ(w.host.fetches, 1u);
+    EXPECT_EQ(w.host.server.data, Pattern(100));
+
+    // The socket takes nothing: the ring fills to where no whole fetch fits, and the
+    // signal is no longer asked for.
+    w.host.sendRoom = 0;
+    QueueWrites(w.host, Pattern(40000), 4096);
+    for (int i = 0; i < 10; ++i) w.core.TxPass();
+    const uint32_t fetches = w.host.fetches, queries = w.host.signalQueries;
+    w.core.TxPass();
+    EXPECT_EQ(w.host.fetches, fetches);
+    EXPECT_EQ(w.host.signalQueries, queries);
+
+    // Without a signal the close's drain still fetches what is left, and finds the end.
+    w.host.writesSignalled = false;
+    w.host.sendRoom = FakeHost::kUnlimited;
+    w.core.OnNotification({NOTIFY_CLOSE_REQUEST, 0});
+    EXPECT_TRUE(w.host.appWrites.empty());
+    EXPECT_EQ(w.host.server.data.size(), 100u + 40000u);
+    EXPECT_EQ(w.core.DroppedTxBytes(), 0u);
+}
+
 // Stop and forced close do not wait for the data.
 TEST(WorkerPump, ForcedCloseDropsWhatIsQueuedAtOnce)
 {

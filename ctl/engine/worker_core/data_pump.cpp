@@ -15,10 +15,10 @@ PumpPass WorkerCore::TxPass()
 {
     std::lock_guard<std::mutex> pass(txPassLock_);
     bool drained;
-    return TxPassLocked(&drained);
+    return TxPassLocked(&drained, false);
 }
 
-PumpPass WorkerCore::TxPassLocked(bool* drained)
+PumpPass WorkerCore::TxPassLocked(bool* drained, bool mustFetch)
 {
     *drained = false;
     if (!inUse_) return PumpPass::Idle;
@@ -29,6 +29,10 @@ PumpPass WorkerCore::TxPassLocked(bool* drained)
         std::lock_guard<std::mutex> ring(ringLock_);
         fetch = ring_.ShouldFetch();
     }
+    // Fetching again at once after every fetch would cost a request that mostly finds
+    // nothing: the driver says when writes are queued. The signal is taken only when a
+    // fetch can be made, so that one seen while the ring is full is kept for later.
+    if (fetch && !mustFetch) fetch = host_.WritesSignalled();
     bool driverEmpty = false;
     if (fetch) {
         const int32_t got = host_.FetchTx(fetchBuffer_, sizeof fetchBuffer_);

@@ -235,7 +235,7 @@ void WorkerCore::DrainForClose()
         PumpPass pass;
         {
             std::lock_guard<std::mutex> lock(txPassLock_);
-            pass = TxPassLocked(&drained);
+            pass = TxPassLocked(&drained, true);
         }
         if (drained || pass == PumpPass::Idle || stopping_) return;
         if (Elapsed(host_.NowMs(), start) >= kCloseDrainMs) return;

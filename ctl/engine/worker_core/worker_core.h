@@ -213,7 +213,9 @@ private:
 
     // The transmit pass with txPassLock_ held; `drained` tells whether nothing is left,
     // in the driver (a fetch found nothing), the ring, the chunk or the control queue.
-    PumpPass TxPassLocked(bool* drained);
+    // `mustFetch`: fetch whether or not the driver signalled writes (the close's drain,
+    // which needs an empty fetch to know that nothing is left).
+    PumpPass TxPassLocked(bool* drained, bool mustFetch);
     // Sends what was written before the close, for at most kCloseDrainMs.
     void DrainForClose();
     // Ends the connection in order: no more sends, then what the server sends is read

@@ -48,6 +48,10 @@ public:
     virtual bool Report(const LinkReport& report) = 0;
     // Moves queued application writes into the buffer; the byte count, or -1.
     virtual int32_t FetchTx(uint8_t* buffer, uint32_t size) = 0;
+    // Whether the driver may hold application writes to fetch: it signals so at every
+    // queued write and after a fetch that left writes queued. Consumes the signal; a
+    // fetch is made only after a true answer (or when the engine must know for sure).
+    virtual bool WritesSignalled() = 0;
     // Hands received bytes to the driver; the count it took, or -1.
     virtual int32_t PutRx(const uint8_t* data, uint32_t length) = 0;
     virtual bool SendForceClose() = 0;
