@@ -7,13 +7,19 @@
 #   (c) the processor time of the Wine processes with 256 configured ports, their
 #       workers running and no application open: under the workers' runner, then under
 #       PortaraCtl.exe with its window hidden, and with its Monitor page shown (ten
-#       updates a second over 256 rows).
+#       updates a second over 256 rows);
+#   (d) all 256 ports at once: opened by four applications (tools/comsoak, 64 ports
+#       each) against the echoing device server, numbered records streaming both ways
+#       for 30 s; the time from the first open to the last port carrying data, MB/s each
+#       way, the slowest port's share of the mean, bytes lost, processor time per MB,
+#       and the threads and open files of the engine and the driver hosts before,
+#       during and after.
 # (a) and (b) are measured the same way on a baseline: a Linux pty bridged by socat to
 # TCP, with the same device server at the far end, so the figures read as ratios. The
 # measuring client is tools/combench on both paths (combench.exe under Wine).
 #
 # Environment: BENCH_ROUND_TRIPS (1000), BENCH_BYTES (1048576), BENCH_IDLE_SECONDS (10),
-# BENCH_IDLE=0 to leave out (c).
+# BENCH_STREAM_SECONDS (30), BENCH_IDLE=0 to leave out (c) and (d).
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/ports-lib.sh"
@@ -21,6 +27,8 @@ export PTA_DEVSERVER=$root/build/native/devserver/ptadevsrv
 round_trips=${BENCH_ROUND_TRIPS:-1000}
 bytes=${BENCH_BYTES:-1048576}
 idle_seconds=${BENCH_IDLE_SECONDS:-10}
+stream_seconds=${BENCH_STREAM_SECONDS:-30}
+stream_processes=4
 stall_ms=30000           # a transfer that makes no progress for this long has failed
 server_lifetime_ms=240000
 fail() { echo "bench: $*" >&2; exit 1; }
@@ -87,22 +95,88 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
             echo "$pid ${name// /_} $((fields[11] + fields[12]))"
         done
     }
-    cpu_sample() {
-        local label=$1 before after
-        before=$(cpu_ticks)
-        sleep "$idle_seconds"
-        after=$(cpu_ticks)
-        local line
-        line=$(awk -v hz="$(getconf CLK_TCK)" -v s="$idle_seconds" '
+    # cpu_used BEFORE AFTER SECONDS: "total=% NAME=%.." from two cpu_ticks lists, as % of
+    # one core over SECONDS; with SECONDS 0, processor seconds instead.
+    cpu_used() {
+        awk -v hz="$(getconf CLK_TCK)" -v s="$3" '
             NR == FNR { start[$1] = $3; next }
             ($1 in start) { used[$2] += $3 - start[$1]; total += $3 - start[$1] }
             END {
-                out = sprintf("total=%.2f", total / hz / s * 100)
-                for (n in used) out = out sprintf(" %s=%.2f", n, used[n] / hz / s * 100)
+                f = s > 0 ? 100 / hz / s : 1 / hz
+                out = sprintf("total=%.2f", total * f)
+                for (n in used) out = out sprintf(" %s=%.2f", n, used[n] * f)
                 print out
-            }' <(echo "$before") <(echo "$after"))
+            }' <(echo "$1") <(echo "$2")
+    }
+    cpu_sample() {
+        local label=$1 before after line
+        before=$(cpu_ticks)
+        sleep "$idle_seconds"
+        after=$(cpu_ticks)
+        line=$(cpu_used "$before" "$after" "$idle_seconds")
         echo "   $label (% of one core over ${idle_seconds} s): $line"
         echo "cpu $label $line" >>"$work/figures"
+    }
+    # counts LABEL: threads and open files of the engine and of the driver hosts.
+    counts() {
+        local line
+        line="$(process_counts ptaworkers.exe | awk '{print "engine_threads=" $1 " engine_files=" $2}')"
+        line="$line $(process_counts winedevice.exe | awk '{print "host_threads=" $1 " host_files=" $2}')"
+        echo "   $1: $line"
+        echo "counts $1 $line" >>"$work/figures"
+    }
+    # stream SECONDS PROCESSES: every configured port opened by PROCESSES comsoak
+    # processes at once (each holding its share of the ports), numbered records streaming
+    # through the echo both ways for SECONDS; the figures go to "stream" lines.
+    stream() {
+        local seconds=$1 processes=$2 per=$((256 / $2)) i pids=() before after
+        counts "stream-before"
+        before=$(cpu_ticks)
+        for ((i = 0; i < processes; ++i)); do
+            wine "$build/tools/comsoak/comsoak.exe" run --seconds "$seconds" --cycle-ms 3600000 --baud 921600 \
+                --ports "$(seq -s, -f 'COM%g' $((5 + i * per)) $((4 + (i + 1) * per)))" \
+                </dev/null >"$work/stream.$i.log" 2>&1 &
+            pids+=("$!")
+        done
+        sleep $((seconds / 2))
+        counts "stream-during"
+        for i in "${pids[@]}"; do wait "$i"; done
+        after=$(cpu_ticks)
+        sleep 5
+        counts "stream-after"
+        local cpu engine
+        cpu=$(cpu_used "$before" "$after" 0)
+        # Per port: written received lost garbled opened_at first_echo_at last_echo_at.
+        tr -d '\r' <<<"$(cat "$work"/stream.*.log)" | awk -v cpu="$cpu" '
+            function get(k,   i, kv) { for (i = 2; i <= NF; ++i) { split($i, kv, "="); if (kv[1] == k) return kv[2] } return "" }
+            $1 == "port" {
+                ++ports; w = get("written"); r = get("received")
+                written += w; received += r
+                # Everything written comes back before a session ends; garbled bytes are lost too.
+                lost += (w > r ? w - r : 0) + get("garbled") + get("garbled_in_faults")
+                errors += get("errors") + get("disorders")
+                o = get("opened_at"); f = get("first_echo_at"); l = get("last_echo_at")
+                if (o > 0 && (first_open == "" || o < first_open)) first_open = o
+                if (f == 0) ++dead; else if (f > last_first) last_first = f
+                if (l > last_echo) last_echo = l
+                if (min == "" || r < min) min = r
+            }
+            END {
+                split(cpu, c, " "); split(c[1], t, "="); total_cpu = t[2]
+                for (i in c) { split(c[i], kv, "="); if (kv[1] == "ptaworkers.exe") engine_cpu = kv[2] }
+                s = (last_echo - first_open) / 1000
+                mb_tx = written / 1e6; mb_rx = received / 1e6; mb = mb_tx + mb_rx
+                tx = 0; rx = 0; share = 0; per_mb = 0; engine_per_mb = 0
+                if (s > 0) { tx = mb_tx / s; rx = mb_rx / s }
+                if (ports > 0 && received > 0) share = min / (received / ports)
+                if (mb > 0) { per_mb = total_cpu * 1000 / mb; engine_per_mb = engine_cpu * 1000 / mb }
+                printf "ports=%d carried=%d to_last_carrying_ms=%d seconds=%.1f tx_MBps=%.3f rx_MBps=%.3f", ports, ports - dead, last_first - first_open, s, tx, rx
+                printf " slowest_share=%.2f lost_bytes=%d errors=%d", share, lost, errors
+                printf " cpu_s=%.2f engine_cpu_s=%.2f cpu_ms_per_MB=%.1f engine_cpu_ms_per_MB=%.1f\n", total_cpu, engine_cpu, per_mb, engine_per_mb
+            }' >"$work/stream.figures"
+        echo "   $(cat "$work/stream.figures")"
+        echo "stream 256 $(cat "$work/stream.figures")" >>"$work/figures"
+        grep -h '^error' "$work"/stream.*.log | head -5 | sed 's/^/   /'
     }
 
     echo "== Wine side: drivers, two ports, device servers"
@@ -168,6 +242,11 @@ if [ "${PORTARA_BENCH_INSIDE:-}" = 1 ]; then
     echo "   $(tr -d '\r' <"$work/workers.log" | grep -c ' running$') workers running after $(( $(date +%s) - start )) s"
     sleep 3
     cpu_sample "256ports-runner"
+
+    echo "== Wine side: all 256 ports streaming at once for ${stream_seconds} s, $stream_processes applications"
+    # The second slot's server goes away with the throughput runs: every slot echoes now.
+    configure_slots 1 1 6 "$echo_port" 0 || fail "configuring slot 1 failed"
+    stream "$stream_seconds" "$stream_processes"
     workers_stop
 
     echo "== Wine side: the same 256 ports under PortaraCtl.exe"
@@ -258,7 +337,7 @@ base_pids=()
 
 # The whole Wine side is bounded too: the bench stops everything it started on timeout.
 PORTARA_BENCH_INSIDE=1 PORTARA_BENCH_WORK=$work \
-    timeout 290 "$root/scripts/winebench.sh" bash "$root/scripts/bench.sh"
+    timeout 420 "$root/scripts/winebench.sh" bash "$root/scripts/bench.sh"
 inside_rc=$?
 [ $inside_rc -eq 0 ] || echo "bench: the Wine side ended with $inside_rc"
 
@@ -324,6 +403,18 @@ printf '%-34s %-14s %s\n' "  same, PortaraCtl, Monitor shown" "$(field cpu 256po
     "(PortaraCtl.exe itself: $(field cpu 256ports-ctl-monitor PortaraCtl.exe))"
 printf '%-34s %-14s\n' "  prefix with 2 ports, no runner" "$(field cpu prefix-2ports-no-runner total)"
 printf '%-34s %-14s\n' "  same prefix before our drivers" "$(field cpu prefix-no-drivers total)"
+stream() { field stream 256 "$1"; }
+printf '%-34s %-14s\n' "256 ports streaming: carried" "$(stream carried) of $(stream ports)"
+printf '%-34s %-14s\n' "  first open to last carrying (s)" "$(awk -v ms="$(stream to_last_carrying_ms)" 'BEGIN { if (ms != "") printf "%.1f", ms / 1000 }')"
+printf '%-34s %-14s\n' "  MB/s PC -> server, all ports" "$(stream tx_MBps)"
+printf '%-34s %-14s\n' "  MB/s server -> PC, all ports" "$(stream rx_MBps)"
+printf '%-34s %-14s\n' "  slowest port / mean" "$(stream slowest_share)"
+printf '%-34s %-14s\n' "  bytes lost" "$(stream lost_bytes)"
+printf '%-34s %-14s %s\n' "  CPU ms per MB, Wine side" "$(stream cpu_ms_per_MB)" "(engine $(stream engine_cpu_ms_per_MB))"
+for what in engine host; do
+    printf '%-34s %s\n' "  $what threads, open files" \
+        "$(for when in before during after; do printf '%s/%s ' "$(field counts stream-$when ${what}_threads)" "$(field counts stream-$when ${what}_files)"; done)(before, during, after)"
+done
 echo "(throughput in MB/s, MB = 10^6 bytes, of 1 MiB random data; K = the far end got every
  byte in order, yes = the client did, none = not all of it arrived; transfers start 1 s
  after the open unless "at open")"

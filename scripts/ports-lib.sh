@@ -108,3 +108,15 @@ workers_stop() {
     wait "$workers_pid" 2>/dev/null
     workers_pid=
 }
+
+# process_counts PATTERN: threads and open files of this prefix's Wine processes whose
+# command line matches PATTERN, summed.
+process_counts() {
+    local threads=0 files=0 pid
+    for pid in $(pgrep -f "$1"); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
+        threads=$((threads + $(awk '/^Threads:/ {print $2}' "/proc/$pid/status")))
+        files=$((files + $(ls "/proc/$pid/fd" 2>/dev/null | wc -l)))
+    done
+    echo "$threads $files"
+}

@@ -48,18 +48,6 @@ fail() { echo "soak: $*" >&2; exit 1; }
 trap '' PIPE
 say() { echo "soak: $(date +%T) $*"; }
 
-# process_counts PATTERN: threads and open files of this prefix's Wine processes whose
-# command line matches PATTERN, summed.
-process_counts() {
-    local threads=0 files=0 pid
-    for pid in $(pgrep -f "$1"); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" || continue
-        threads=$((threads + $(awk '/^Threads:/ {print $2}' "/proc/$pid/status")))
-        files=$((files + $(ls "/proc/$pid/fd" 2>/dev/null | wc -l)))
-    done
-    echo "$threads $files"
-}
-
 [ -x "$PTA_DEVSERVER" ] || fail "no device server at $PTA_DEVSERVER (make build)"
 [ -x "$build/tools/comsoak/comsoak.exe" ] || fail "no comsoak.exe (make build)"
 

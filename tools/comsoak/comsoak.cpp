@@ -161,10 +161,11 @@ public:
     {
         Print("port %s written=%llu received=%llu records=%llu lost_to_faults=%llu lost=%llu "
               "disorders=%llu garbled_in_faults=%llu garbled=%llu stale=%llu sessions=%llu "
-              "requests=%llu kills=%llu uncarried_opens=%llu errors=%llu\n",
+              "requests=%llu kills=%llu uncarried_opens=%llu errors=%llu opened_at=%llu first_echo_at=%llu "
+              "last_echo_at=%llu\n",
               name_.c_str(), U(writtenBytes_), U(receivedBytes_), U(records_), U(lostToFaults_), U(lostOther_),
               U(disorders_), U(garbledFaults_), U(garbledOther_), U(stale_), U(sessions_), U(requests_),
-              U(kills_), U(deadOpens_), U(errors_));
+              U(kills_), U(deadOpens_), U(errors_), U(firstOpenAt_), U(firstEchoAt_), U(lastEchoAt_));
     }
 
 private:
@@ -189,7 +190,8 @@ private:
 
     HANDLE Open(ULONGLONG within)
     {
-        const ULONGLONG until = Now() + within;
+        const ULONGLONG start = Now(), until = start + within;
+        if (!firstOpenAt_) firstOpenAt_ = start;
         for (;;) {
             HANDLE h = INVALID_HANDLE_VALUE;
             Request([&] {
@@ -214,6 +216,8 @@ private:
         checker.Feed(buffer, got);
         if (checker.records() > records) {
             lastEcho_ = Now();
+            if (!firstEchoAt_) firstEchoAt_ = lastEcho_;
+            lastEchoAt_ = lastEcho_;
             NoteFlowing();
         }
         Charge(checker.lost() - lost, checker.garbled() - garbled);
@@ -363,6 +367,9 @@ private:
     std::atomic<ULONGLONG> callSince_{0};
     ULONGLONG restoredSeen_ = 0;
     ULONGLONG lastEcho_ = 0;
+    // For the benchmark, on the clock all of the prefix's processes share (0: not yet):
+    // the first open attempt, the first and the last record echoed.
+    ULONGLONG firstOpenAt_ = 0, firstEchoAt_ = 0, lastEchoAt_ = 0;
     ULONGLONG lastLive_ = Now();
     uint64_t deadOpens_ = 0;
     uint32_t session_ = 0;
