@@ -164,6 +164,37 @@ TEST(WorkerPump, BytesTheDriverCannotTakeYetAreHandedInLater)
     EXPECT_EQ(w.host.ReportTexts(), std::vector<std::string>{});  // the link stays up
 }
 
+// A burst larger than one receive reaches the driver in puts as large as its ring takes:
+// a full read is followed by one more, without waiting, before the put.
+TEST(WorkerPump, ABurstIsHandedInUpToTheDriversRingAtATime)
+{
+    struct Case {
+        size_t bytes;
+        std::vector<uint32_t> puts;  // bytes per put
+    } cases[] = {
+        {100, {100}},
+        {4096, {4096}},
+        {5000, {5000}},
+        {20000, {8095, 8095, 3810}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        OpenWorker w;
+        const auto data = Pattern(c.bytes);
+        w.host.server.Send(data);
+        std::vector<uint32_t> puts;
+        size_t before = 0;
+        for (int i = 0; i < 10 && w.host.rxDelivered.size() < c.bytes; ++i) {
+            w.core.RxPass(0);
+            if (w.host.rxDelivered.size() > before) puts.push_back(static_cast<uint32_t>(w.host.rxDelivered.size() - before));
+            before = w.host.rxDelivered.size();
+        }
+        EXPECT_EQ(w.host.rxDelivered, data);
+        EXPECT_EQ(puts, c.puts);
+        EXPECT_EQ(w.host.putCalls, c.puts.size());
+    }
+}
+
 TEST(WorkerPump, LinkIsVerifiedOnceDataFlowedBothWays)
 {
     // The settings messages count as sent; a received block completes the check.

@@ -134,8 +134,17 @@ PumpPass WorkerCore::RxPass(uint32_t waitUs)
             lastRxMs_ = host_.NowMs();
             pass = PumpPass::Blocked;
         } else {
-            bool received = false;
-            if (ReceiveOnce(socket, waitUs, &received)) {
+            bool received = false, full = false;
+            bool up = ReceiveOnce(socket, waitUs, sizeof recvBuffer_, &received, &full);
+            // A full read may have more behind it: one more without waiting, so that one
+            // put hands the driver what its ring can take rather than a buffer at a time.
+            const uint32_t held = pendingEnd_ - pendingStart_;
+            if (up && full && held < kDriverRingHolds) {
+                bool more = false;
+                up = ReceiveOnce(socket, 0, kDriverRingHolds - held, &more, &full);
+                received = received || more;
+            }
+            if (up) {
                 const bool data = pendingEnd_ > pendingStart_;
                 if ((data || statusCount_ > 0) && !DeliverPending(&delivered)) pass = PumpPass::Blocked;
                 // A block of messages only counts as delivered.
@@ -148,9 +157,10 @@ PumpPass WorkerCore::RxPass(uint32_t waitUs)
     return pass;
 }
 
-bool WorkerCore::ReceiveOnce(SocketHandle socket, uint32_t waitUs, bool* received)
+bool WorkerCore::ReceiveOnce(SocketHandle socket, uint32_t waitUs, uint32_t most, bool* received, bool* full)
 {
     *received = false;
+    *full = false;
     // What the driver took goes; what it did not moves to the front, and the modem
     // statuses waiting behind it with it.
     const uint32_t shift = pendingStart_;
@@ -164,6 +174,7 @@ bool WorkerCore::ReceiveOnce(SocketHandle socket, uint32_t waitUs, bool* receive
     if (room <= ReceiveScanner::kMaxHeld) return true;
     uint32_t size = room - static_cast<uint32_t>(ReceiveScanner::kMaxHeld);
     if (size > sizeof recvBuffer_) size = sizeof recvBuffer_;
+    if (size > most) size = most;
 
     uint32_t error = 0;
     const SocketReady ready = host_.SocketWait(socket, false, waitUs, &error);
@@ -195,6 +206,7 @@ bool WorkerCore::ReceiveOnce(SocketHandle socket, uint32_t waitUs, bool* receive
     }
     ProcessBlock(recvBuffer_, r.count);
     *received = true;
+    *full = r.count == size;
     return true;
 }
 

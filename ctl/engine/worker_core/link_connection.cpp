@@ -157,8 +157,8 @@ bool WorkerCore::KeyExchange()
         }
         const uint64_t waited = Elapsed(host_.NowMs(), start);
         if (accepted || waited >= kKeyWaitMs || stopping_) break;
-        bool received = false;
-        if (!ReceiveOnce(socket, 1000, &received)) break;
+        bool received = false, full = false;
+        if (!ReceiveOnce(socket, 1000, sizeof recvBuffer_, &received, &full)) break;
     }
     ReleaseSocket(socket);
     if (accepted) keyState_ = KEY_ACTIVE;

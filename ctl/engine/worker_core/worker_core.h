@@ -224,9 +224,12 @@ private:
 
     // Receive processing of one block, with rxLock_ held.
     void ProcessBlock(const uint8_t* block, uint32_t length);
-    // Reads once from the socket into the receive processing, with rxLock_ held.
-    // Returns false when the link broke.
-    bool ReceiveOnce(SocketHandle socket, uint32_t waitUs, bool* received);
+    // Reads once from the socket into the receive processing, at most `most` bytes, with
+    // rxLock_ held. Returns false when the link broke; *full: the read filled its buffer
+    // (more may be waiting).
+    bool ReceiveOnce(SocketHandle socket, uint32_t waitUs, uint32_t most, bool* received, bool* full);
+    // The most the driver's receive ring takes in one put (from empty).
+    static constexpr uint32_t kDriverRingHolds = 8095;
     // Hands pending received data to the driver, each modem status after the data before
     // it; false while some of it stays.
     bool DeliverPending(bool* delivered);
