@@ -15,7 +15,9 @@ const char* const kHelpText =
     "    Listens for TCP connections from the Portara control program and speaks the\n"
     "    device server side of its wire format: data with in-band messages, keep-alives,\n"
     "    modem status and the key exchange of the \"Encryption\" protocol. The data is\n"
-    "    echoed, bridged to a pty or a serial device, or discarded.\n"
+    "    echoed, bridged to a pty or a serial device, or discarded. With --rfc2217 it\n"
+    "    speaks Telnet with the COM port control option instead, as standard device\n"
+    "    servers do.\n"
     "\n"
     "    Every event is printed on standard output, one line each:\n"
     "        listening ADDR PORT        refusing PORT\n"
@@ -23,6 +25,7 @@ const char* const kHelpText =
     "        msg ID NAME HEX            a message received (NAME as MSG_BAUD)\n"
     "        send ID NAME HEX           a message sent\n"
     "        key ID rx XX tx XX         the key exchange is complete\n"
+    "        telnet ID ready|pending    the COM port option agreed or not (--rfc2217)\n"
     "        data ID HEX                data received (with --trace-data)\n"
     "        silent on|off              stall on|off\n"
     "        pty PATH                   serial PATH                      bridge ID\n"
@@ -34,7 +37,12 @@ const char* const kHelpText =
     "    --port N           TCP port, repeatable; 0 picks a free port (printed)\n"
     "    --echo             send every data byte back\n"
     "    --no-key-answer    take the engine's key out of the data but do not answer it\n"
-    "    --alive MS         send MSG_ALIVE every MS milliseconds (default 2000; 0 = never)\n"
+    "    --alive MS         send MSG_ALIVE every MS milliseconds (default 2000; 0 = never);\n"
+    "                       with --rfc2217 a Telnet NOP (default: never, as ser2net)\n"
+    "    --rfc2217          Telnet with the COM port control option: settings arrive as\n"
+    "                       its commands and are answered, modem status leaves as\n"
+    "                       NOTIFY-MODEMSTATE, 0xFF is doubled in data both ways\n"
+    "    --no-com-port      with --rfc2217: refuse the COM port control option\n"
     "    --modem VALUE      send this modem status byte to every new connection\n"
     "    --drop-after MS    close each connection MS milliseconds after it was accepted\n"
     "    --refuse           refuse connections from the start (see \"refuse\")\n"
@@ -112,6 +120,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.keyAnswer = false;
         } else if (a == "--alive") {
             if (!number(86400000, o.aliveMs)) return false;
+            o.aliveGiven = true;
+        } else if (a == "--rfc2217") {
+            o.rfc2217 = true;
+        } else if (a == "--no-com-port") {
+            o.comPort = false;
         } else if (a == "--modem") {
             if (!number(255, n)) return false;
             o.modemStatus = static_cast<int>(n);
@@ -136,6 +149,11 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         }
     }
     if (o.help) return true;
+    if (o.rfc2217 && !o.aliveGiven) o.aliveMs = 0;
+    if (!o.comPort && !o.rfc2217) {
+        error = "--no-com-port needs --rfc2217";
+        return false;
+    }
     if (o.ports.empty()) {
         error = "no --port given";
         return false;

@@ -14,6 +14,9 @@ struct Options {
     bool echo = false;
     bool keyAnswer = true;
     uint32_t aliveMs = 2000;
+    bool aliveGiven = false;
+    bool rfc2217 = false;        // Telnet with the COM port control option instead
+    bool comPort = true;         // with rfc2217: accept the COM port option
     int modemStatus = -1;        // sent at connect when 0..255
     uint32_t dropAfterMs = 0;    // 0: never
     bool refuse = false;

@@ -74,7 +74,8 @@ uint64_t SeedNow()
 }  // namespace
 
 struct Server::Connection : ReceiveSink {
-    Connection(Server& s, uint32_t i, int f) : server(s), id(i), fd(f) {}
+    Connection(Server& s, uint32_t i, int f)
+        : server(s), id(i), fd(f), telnet(ComPortRole::Server, s.options_.comPort) {}
     void Deliver(const uint8_t* data, size_t length) override { server.OnData(*this, data, length); }
     void OnMessage(const ReceivedMessage& m) override { server.OnMessage(*this, m); }
 
@@ -83,6 +84,8 @@ struct Server::Connection : ReceiveSink {
     int fd;
     LinkKeys keys;
     ReceiveScanner scanner{LinkSide::DeviceServer, keys};
+    ComPortLink telnet;  // with --rfc2217
+    ComPortNegotiation negotiation = ComPortNegotiation::Pending;
     std::vector<uint8_t> out;  // encoded, waiting for the socket
     Clock::time_point accepted, nextAlive, lastRead;
 };
@@ -197,10 +200,14 @@ void Server::Accept(Listener& l)
     c->accepted = now;
     c->lastRead = now;
     c->nextAlive = now + milliseconds(options_.aliveMs);
-    if (options_.keyAnswer) c->keys.Expect();
+    if (options_.keyAnswer && !options_.rfc2217) c->keys.Expect();
     Print("connect " + std::to_string(c->id) + " " + PeerOf(peer));
     Connection& conn = *c;
     connections_.push_back(std::move(c));
+    if (options_.rfc2217) {
+        conn.telnet.Start();
+        SendTelnetOutput(conn);
+    }
     if (line_) {
         if (Connection* old = BridgeOwner()) Close(*old, "replaced");
         bridgeOwner_ = conn.id;
@@ -226,8 +233,13 @@ void Server::Queue(Connection& c, const uint8_t* data, size_t length, bool encod
 {
     if (c.fd < 0 || length == 0) return;
     const size_t at = c.out.size();
-    c.out.insert(c.out.end(), data, data + length);
-    if (encode) c.keys.EncodeTx(c.out.data() + at, length);
+    if (encode && options_.rfc2217) {
+        c.out.resize(at + 2 * length);
+        c.out.resize(at + TelnetEncodeData(data, length, c.out.data() + at));
+    } else {
+        c.out.insert(c.out.end(), data, data + length);
+        if (encode) c.keys.EncodeTx(c.out.data() + at, length);
+    }
     FlushOut(c);
 }
 
@@ -236,7 +248,27 @@ void Server::QueueMessage(Connection& c, const InbandMessage& m)
     if (c.fd < 0) return;
     Print("send " + std::to_string(c.id) + " " + NameOf(m.Command()) + " " +
           HexOf(m.Payload(), m.length - 4u));
-    Queue(c, m.bytes, m.length);
+    if (!options_.rfc2217) return Queue(c, m.bytes, m.length);
+    // Over Telnet the same events leave as the option's report and as a NOP.
+    if (m.Command() == MSG_MODEM_STATUS) {
+        const TelnetMessage report = c.telnet.ModemState(m.Payload()[0]);
+        Queue(c, report.bytes, report.length, false);
+    } else if (m.Command() == MSG_ALIVE) {
+        const uint8_t nop[2] = {TELNET_IAC, TELNET_NOP};
+        Queue(c, nop, 2, false);
+    }
+}
+
+void Server::SendTelnetOutput(Connection& c)
+{
+    uint8_t buffer[WireBytes::kCapacity];
+    const size_t n = c.telnet.TakeOutput(buffer, sizeof buffer);
+    Queue(c, buffer, n, false);
+    const ComPortNegotiation now = c.telnet.Negotiation();
+    if (now != c.negotiation && c.fd >= 0) {
+        c.negotiation = now;
+        Print("telnet " + std::to_string(c.id) + (now == ComPortNegotiation::Ready ? " ready" : " pending"));
+    }
 }
 
 void Server::FlushOut(Connection& c)
@@ -261,7 +293,12 @@ void Server::ReadConnection(Connection& c)
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) Close(c, "error");
     } else {
         c.lastRead = Clock::now();
-        c.scanner.Receive(buffer, static_cast<size_t>(n), c);
+        if (options_.rfc2217) {
+            c.telnet.Receive(buffer, static_cast<size_t>(n), c);
+            SendTelnetOutput(c);
+        } else {
+            c.scanner.Receive(buffer, static_cast<size_t>(n), c);
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "com_port_link.h"
 #include "control.h"
 #include "link_key.h"
 #include "net_tx_ring.h"
@@ -47,6 +48,7 @@ private:
     void FlushOut(Connection& c);
     void Queue(Connection& c, const uint8_t* data, size_t length, bool encode = true);
     void QueueMessage(Connection& c, const pta::protocol::InbandMessage& m);
+    void SendTelnetOutput(Connection& c);
     void Close(Connection& c, const char* reason);
     void ReadBridge();
     void WriteBridge();

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++ googletest clang libclang-rt-14-dev
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
-          wine wine64 xvfb xauth socat imagemagick)
+          wine wine64 xvfb xauth socat ser2net imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do

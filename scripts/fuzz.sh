@@ -6,7 +6,7 @@ set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 seconds=${FUZZ_SECONDS:-60}
-targets=(tests/native/port_control_fuzz ctl/engine/protocol/protocol_receive_fuzz
+targets=(tests/native/port_control_fuzz ctl/engine/protocol/protocol_receive_fuzz ctl/engine/protocol/protocol_telnet_fuzz
          devserver/devserver_input_fuzz)
 failed=0
 for path in "${targets[@]}"; do

@@ -21,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include "com_port_link.h"
 #include "receive_scanner.h"
 
 namespace devsrv_test {
@@ -197,8 +198,31 @@ public:
         return 0;
     }
 
+    // From now on the connection speaks Telnet with the COM port option, as the engine
+    // does for "RFC2217" ports; the offers leave at once.
+    void UseTelnet()
+    {
+        telnet = true;
+        link.Start();
+        SendTelnetOutput();
+    }
+    void SendTelnetOutput()
+    {
+        uint8_t out[WireBytes::kCapacity];
+        const size_t n = link.TakeOutput(out, sizeof out);
+        if (n) {
+            ASSERT_EQ(send(fd, out, n, MSG_NOSIGNAL), static_cast<ssize_t>(n));
+        }
+    }
+    void Send(const TelnetMessage& m) { ASSERT_EQ(send(fd, m.bytes, m.length, MSG_NOSIGNAL), static_cast<ssize_t>(m.length)); }
+
     void Send(std::vector<uint8_t> bytes)
     {
+        if (telnet) {
+            std::vector<uint8_t> wire(bytes.size() * 2);
+            wire.resize(TelnetEncodeData(bytes.data(), bytes.size(), wire.data()));
+            bytes.swap(wire);
+        }
         keys.EncodeTx(bytes.data(), bytes.size());
         ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
     }
@@ -244,6 +268,9 @@ public:
     bool closed = false;
     LinkKeys keys;
     ReceiveScanner scanner{LinkSide::Engine, keys};
+    bool telnet = false;
+    ComPortLink link{ComPortRole::Client};
+    size_t received = 0;  // bytes read from the socket
     std::vector<uint8_t> data;
     std::vector<std::pair<uint8_t, std::vector<uint8_t>>> messages;
 
@@ -262,7 +289,13 @@ private:
             closed = true;
             return false;
         }
-        scanner.Receive(buffer, static_cast<size_t>(n), *this);
+        received += static_cast<size_t>(n);
+        if (telnet) {
+            link.Receive(buffer, static_cast<size_t>(n), *this);
+            SendTelnetOutput();
+        } else {
+            scanner.Receive(buffer, static_cast<size_t>(n), *this);
+        }
         return true;
     }
 };

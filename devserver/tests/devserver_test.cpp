@@ -35,6 +35,7 @@ TEST(DevServerTest, HelpAndBadArguments)
         {" --echo", 2},                         // no port
         {" --port 70000", 2},
         {" --port 0 --pty --serial /dev/null", 2},
+        {" --port 0 --no-com-port", 2},          // only with --rfc2217
         {" --port 0 --listen not.an.address", 1},
         {" --port 0 --serial /nonexistent/tty", 1},
     };
