@@ -80,8 +80,12 @@ TxRecordList TxQueue::TakeMatching(Match match)
 
 TxRecordList TxQueue::TakeHead()
 {
-    const TxRecord* head = records_.head;
-    return TakeMatching([head](const TxRecord* r) { return r == head; });
+    TxRecordList taken;
+    if (TxRecord* r = records_.Pop()) {
+        pendingBytes_ -= r->Left();
+        taken.Append(r);
+    }
+    return taken;
 }
 
 TxRecordList TxQueue::TakeRequest(IoRequest* request)

@@ -95,7 +95,6 @@ struct Faults {
     ULONGLONG lastFault = 0;     // when the last fault began or ended (0: none yet)
     bool underWay = false;
     ULONGLONG restoredAt = 0;    // the last "restored", for the recovery times
-    std::atomic<unsigned> restarts{0};
     std::vector<ULONGLONG> recoveries;  // ms from "restored" to data on a port
 
     bool Excused(ULONGLONG at)
@@ -105,10 +104,44 @@ struct Faults {
     }
 };
 
-struct Totals {
+unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
+
+// What a port counts, and what the run adds up.
+struct Counts {
     uint64_t writtenBytes = 0, receivedBytes = 0, records = 0;
     uint64_t lostToFaults = 0, lostOther = 0, disorders = 0, garbledFaults = 0, garbledOther = 0;
     uint64_t stale = 0, sessions = 0, requests = 0, kills = 0, errors = 0, deadOpens = 0;
+
+    void Add(const Counts& c)
+    {
+        writtenBytes += c.writtenBytes;
+        receivedBytes += c.receivedBytes;
+        records += c.records;
+        lostToFaults += c.lostToFaults;
+        lostOther += c.lostOther;
+        disorders += c.disorders;
+        garbledFaults += c.garbledFaults;
+        garbledOther += c.garbledOther;
+        stale += c.stale;
+        sessions += c.sessions;
+        requests += c.requests;
+        kills += c.kills;
+        errors += c.errors;
+        deadOpens += c.deadOpens;
+    }
+    // The NAME=VALUE words of a port line and of the total line.
+    std::string Words() const
+    {
+        char text[512];
+        snprintf(text, sizeof text,
+                 "written=%llu received=%llu records=%llu lost_to_faults=%llu lost=%llu disorders=%llu "
+                 "garbled_in_faults=%llu garbled=%llu stale=%llu sessions=%llu requests=%llu kills=%llu "
+                 "uncarried_opens=%llu errors=%llu",
+                 U(writtenBytes), U(receivedBytes), U(records), U(lostToFaults), U(lostOther), U(disorders),
+                 U(garbledFaults), U(garbledOther), U(stale), U(sessions), U(requests), U(kills), U(deadOpens),
+                 U(errors));
+        return text;
+    }
 };
 
 class PortRun {
@@ -140,40 +173,17 @@ public:
         const ULONGLONG since = callSince_;
         return since && now > since + kHangMs;
     }
-    void AddTo(Totals& t) const
-    {
-        t.writtenBytes += writtenBytes_;
-        t.receivedBytes += receivedBytes_;
-        t.records += records_;
-        t.lostToFaults += lostToFaults_;
-        t.lostOther += lostOther_;
-        t.disorders += disorders_;
-        t.garbledFaults += garbledFaults_;
-        t.garbledOther += garbledOther_;
-        t.stale += stale_;
-        t.sessions += sessions_;
-        t.requests += requests_;
-        t.kills += kills_;
-        t.errors += errors_;
-        t.deadOpens += deadOpens_;
-    }
+    const Counts& counts() const { return n_; }
     void PrintLine() const
     {
-        Print("port %s written=%llu received=%llu records=%llu lost_to_faults=%llu lost=%llu "
-              "disorders=%llu garbled_in_faults=%llu garbled=%llu stale=%llu sessions=%llu "
-              "requests=%llu kills=%llu uncarried_opens=%llu errors=%llu opened_at=%llu first_echo_at=%llu "
-              "last_echo_at=%llu\n",
-              name_.c_str(), U(writtenBytes_), U(receivedBytes_), U(records_), U(lostToFaults_), U(lostOther_),
-              U(disorders_), U(garbledFaults_), U(garbledOther_), U(stale_), U(sessions_), U(requests_),
-              U(kills_), U(deadOpens_), U(errors_), U(firstOpenAt_), U(firstEchoAt_), U(lastEchoAt_));
+        Print("port %s %s opened_at=%llu first_echo_at=%llu last_echo_at=%llu\n", name_.c_str(),
+              n_.Words().c_str(), U(firstOpenAt_), U(firstEchoAt_), U(lastEchoAt_));
     }
 
 private:
-    static unsigned long long U(uint64_t v) { return static_cast<unsigned long long>(v); }
-
     void Error(const char* what)
     {
-        ++errors_;
+        ++n_.errors;
         Print("error %s %s %s\n", Clock().c_str(), name_.c_str(), what);
     }
 
@@ -184,7 +194,7 @@ private:
         callSince_ = Now();
         const BOOL ok = call();
         callSince_ = 0;
-        ++requests_;
+        ++n_.requests;
         return ok;
     }
 
@@ -211,7 +221,7 @@ private:
         DWORD got = 0;
         if (!Request([&] { return ReadFile(h, buffer, sizeof buffer, &got, nullptr); })) return false;
         if (got == 0) return true;
-        receivedBytes_ += got;
+        n_.receivedBytes += got;
         const uint64_t records = checker.records(), lost = checker.lost(), garbled = checker.garbled();
         checker.Feed(buffer, got);
         if (checker.records() > records) {
@@ -228,11 +238,11 @@ private:
     {
         if (!lost && !garbled) return;
         if (void_ || faults_.Excused(Now()) || Now() < excusedUntil_) {
-            lostToFaults_ += lost;
-            garbledFaults_ += garbled;
+            n_.lostToFaults += lost;
+            n_.garbledFaults += garbled;
         } else {
-            lostOther_ += lost;
-            garbledOther_ += garbled;
+            n_.lostOther += lost;
+            n_.garbledOther += garbled;
             char what[64];
             snprintf(what, sizeof what, "%llu records lost outside any fault", U(lost + garbled / soak::kRecordSize));
             Error(what);
@@ -254,8 +264,8 @@ private:
     bool Uncarried(HANDLE h)
     {
         Request([&] { return CloseHandle(h); });
-        ++deadOpens_;
-        if (deadOpens_ % 10 == 0) Print("note %s %llu opens not carried so far\n", name_.c_str(), U(deadOpens_));
+        ++n_.deadOpens;
+        if (n_.deadOpens % 10 == 0) Print("note %s %llu opens not carried so far\n", name_.c_str(), U(n_.deadOpens));
         Sleep(200);
         return false;
     }
@@ -299,7 +309,7 @@ private:
                     Request([&] {
                         return WriteFile(h, &burst[at], static_cast<DWORD>(burst.size() - at), &n, nullptr);
                     });
-                    writtenBytes_ += n;
+                    n_.writtenBytes += n;
                     at += n;
                     if (n == 0) ReadSome(h, checker);  // held back: keep the echo moving
                 }
@@ -321,10 +331,10 @@ private:
         // Under Wine the close returns before the driver has ended it, and an open made
         // meanwhile is handed a handle that the driver then refuses: give it a moment.
         Sleep(500);
-        ++sessions_;
-        records_ += checker.records();
-        stale_ += checker.stale();
-        disorders_ += checker.disorders();
+        ++n_.sessions;
+        n_.records += checker.records();
+        n_.stale += checker.stale();
+        n_.disorders += checker.disorders();
         if (checker.disorders()) Error("records repeated or out of order");
         Charge(written > checker.next() ? written - checker.next() : 0, 0);
         return true;
@@ -349,7 +359,7 @@ private:
         WaitForSingleObject(pi.hProcess, 10000);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
-        ++kills_;
+        ++n_.kills;
         // The port must come back to the next application.
         const ULONGLONG until = Now() + kReopenMs;
         while (!Session(Now() + kLiveAfterMs + 1500) && !stop_) {
@@ -375,11 +385,8 @@ private:
     // the first open attempt, the first and the last record echoed.
     ULONGLONG firstOpenAt_ = 0, firstEchoAt_ = 0, lastEchoAt_ = 0;
     ULONGLONG lastLive_ = Now();
-    uint64_t deadOpens_ = 0;
     uint32_t session_ = 0;
-    uint64_t writtenBytes_ = 0, receivedBytes_ = 0, records_ = 0, lostToFaults_ = 0, lostOther_ = 0;
-    uint64_t disorders_ = 0, garbledFaults_ = 0, garbledOther_ = 0, stale_ = 0, sessions_ = 0;
-    uint64_t requests_ = 0, kills_ = 0, errors_ = 0;
+    Counts n_;
 };
 
 std::vector<std::string> Split(const char* list)
@@ -489,7 +496,6 @@ int Run(int argc, char** argv)
                         if (r->name() == line + 6) r->Void();
                 } else if (!strcmp(line, "restart")) {
                     f.lastFault = Now();
-                    ++f.restarts;
                     for (auto& r : *ctx->second) r->Void();
                 } else if (!strcmp(line, "quit")) {
                     for (auto& r : *ctx->second) r->Stop();
@@ -517,10 +523,10 @@ int Run(int argc, char** argv)
             break;
         }
     }
-    Totals t;
+    Counts t;
     for (auto& run : runs) {
         run->PrintLine();
-        run->AddTo(t);
+        t.Add(run->counts());
     }
     std::vector<ULONGLONG> rec;
     {
@@ -528,19 +534,9 @@ int Run(int argc, char** argv)
         rec = faults.recoveries;
     }
     std::sort(rec.begin(), rec.end());
-    Print("recovery count=%zu median_ms=%llu max_ms=%llu\n", rec.size(),
-          rec.empty() ? 0ull : static_cast<unsigned long long>(rec[rec.size() / 2]),
-          rec.empty() ? 0ull : static_cast<unsigned long long>(rec.back()));
-    Print("total ports=%zu written=%llu received=%llu records=%llu lost_to_faults=%llu lost=%llu "
-          "disorders=%llu garbled_in_faults=%llu garbled=%llu stale=%llu sessions=%llu requests=%llu "
-          "kills=%llu uncarried_opens=%llu errors=%llu hung=%d\n",
-          runs.size(), static_cast<unsigned long long>(t.writtenBytes), static_cast<unsigned long long>(t.receivedBytes),
-          static_cast<unsigned long long>(t.records), static_cast<unsigned long long>(t.lostToFaults),
-          static_cast<unsigned long long>(t.lostOther), static_cast<unsigned long long>(t.disorders),
-          static_cast<unsigned long long>(t.garbledFaults), static_cast<unsigned long long>(t.garbledOther),
-          static_cast<unsigned long long>(t.stale), static_cast<unsigned long long>(t.sessions),
-          static_cast<unsigned long long>(t.requests), static_cast<unsigned long long>(t.kills),
-          static_cast<unsigned long long>(t.deadOpens), static_cast<unsigned long long>(t.errors), hung ? 1 : 0);
+    Print("recovery count=%zu median_ms=%llu max_ms=%llu\n", rec.size(), rec.empty() ? 0ull : U(rec[rec.size() / 2]),
+          rec.empty() ? 0ull : U(rec.back()));
+    Print("total ports=%zu %s hung=%d\n", runs.size(), t.Words().c_str(), hung ? 1 : 0);
     fflush(stdout);
     // A hung request's thread cannot be joined: leave at once.
     if (hung) ExitProcess(1);
